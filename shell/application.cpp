@@ -1,0 +1,116 @@
+#include "shell/application.h"
+
+#include "about/unit5.h"
+#include "catalogue/unit2.h"
+#include "design/unit4.h"
+#include "model/solidworks.h"
+#include "platform/exception.h"
+#include "platform/ui_effects.h"
+#include "shell/unit1.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <cstdio>
+#include <dlfcn.h>
+#include <typeinfo>
+
+namespace krepiks {
+
+namespace {
+
+QString messageOf(const std::exception& error) { return QString::fromUtf8(error.what()); }
+
+QString classOf(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const Exception*>(&error))
+        return QString::fromLatin1(own->className());
+    return QString::fromLatin1(typeid(error).name());
+}
+
+// Where the failing code lives, as an offset into the executable.
+QString codeAddress() {
+    Dl_info info{};
+    const void* here = reinterpret_cast<const void*>(&CreateForms);
+    if (dladdr(here, &info) && info.dli_fbase)
+        return QStringLiteral("%1").arg(
+            static_cast<qulonglong>(reinterpret_cast<quintptr>(here) -
+                                    reinterpret_cast<quintptr>(info.dli_fbase)),
+            8, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("00000000");
+}
+
+} // namespace
+
+KrepiksApplication::KrepiksApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool KrepiksApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowErrorReport(error);
+    } catch (...) {
+        ShowErrorReport(Exception("Unknown error"));
+    }
+    return true;
+}
+
+QString ErrorReportText(const QString& message) {
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void ShowErrorReport(const std::exception& error) {
+    showMessage(ApplicationTitle, ErrorReportText(messageOf(error)), BoxIcon::Error);
+}
+
+void ShowStartupFailure(const std::exception& error) {
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QString text = QStringLiteral("Exception %1 in module %2 at %3.\n%4")
+                             .arg(classOf(error), module, codeAddress(),
+                                  ErrorReportText(messageOf(error)));
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    showMessage(QStringLiteral("Application Error"), text, BoxIcon::Error);
+}
+
+void CreateForms() {
+    Form1 = new TForm1();
+    Form4 = new TForm4();
+    Form5 = new TForm5();
+    Form2 = new TForm2();
+}
+
+void DestroyForms() {
+    delete Form2;
+    Form2 = nullptr;
+    delete Form5;
+    Form5 = nullptr;
+    delete Form4;
+    Form4 = nullptr;
+    delete Form1;
+    Form1 = nullptr;
+    ReleaseSolidWorks();
+    Bolt = TBolt{};
+}
+
+int RunKrepiks(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "krepiks: no display found (set DISPLAY or WAYLAND_DISPLAY, or run "
+                             "under Xvfb)\n");
+        return 1;
+    }
+    KrepiksApplication app(argc, argv);
+    try {
+        CreateForms();
+    } catch (const std::exception& error) {
+        ShowStartupFailure(error);
+        DestroyForms();
+        return 1;
+    }
+    Form1->show();
+    const int code = app.exec();
+    DestroyForms();
+    return code;
+}
+
+} // namespace krepiks

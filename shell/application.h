@@ -1,0 +1,34 @@
+#pragma once
+#include <QApplication>
+#include <exception>
+
+namespace krepiks {
+
+inline const QString ApplicationTitle = QStringLiteral("Крепикс");
+
+// Every exception that escapes an event handler ends that action and is reported here;
+// the program then goes on.
+class KrepiksApplication : public QApplication {
+public:
+    KrepiksApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// A report's text: the message, with a full stop when its last character sorts after '.'.
+QString ErrorReportText(const QString& message);
+
+// The general error report: caption "Крепикс", error icon, OK.
+void ShowErrorReport(const std::exception& error);
+
+// The box for an error while the windows are created; the program then ends with 1.
+void ShowStartupFailure(const std::exception& error);
+
+// Creates Form1, Form4, Form5, Form2 in that order, hidden. Throws on failure.
+void CreateForms();
+// Destroys the windows and releases what the modules hold.
+void DestroyForms();
+
+// The whole entry sequence; returns the exit code.
+int RunKrepiks(int argc, char** argv);
+
+} // namespace krepiks

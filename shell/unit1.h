@@ -1,0 +1,34 @@
+#pragma once
+// The splash window: the application's main window for the whole run, visible only until
+// the first tick of its timer hands over to the design window. It also hosts the one
+// web-site link opener that every footer label calls.
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+namespace krepiks {
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void OpenWebSite(const QString& address);
+
+    int timerTicks() const { return TimerTicks; }
+
+public slots:
+    void FormCreate();
+    void Timer1Timer();
+    void Label1Click();
+
+private:
+    int TimerTicks = 0;
+    QTimer* Timer1 = nullptr;
+};
+
+extern TForm1* Form1;
+
+} // namespace krepiks
