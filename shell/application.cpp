@@ -100,6 +100,10 @@ int RunKrepiks(int argc, char** argv) {
         return 1;
     }
     KrepiksApplication app(argc, argv);
+    return ExecKrepiks(app);
+}
+
+int ExecKrepiks(QApplication& app) {
     try {
         CreateForms();
     } catch (const std::exception& error) {

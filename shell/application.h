@@ -31,4 +31,8 @@ void DestroyForms();
 // The whole entry sequence; returns the exit code.
 int RunKrepiks(int argc, char** argv);
 
+// The part of the entry sequence after the application object exists: create the windows,
+// show the splash, run the loop, tear down. Returns the exit code.
+int ExecKrepiks(QApplication& app);
+
 } // namespace krepiks
