@@ -17,7 +17,9 @@ using HRESULT = int32_t;
 using DISPID = int32_t;
 using LCID = uint32_t;
 
-constexpr HRESULT hr(uint32_t code) { return static_cast<HRESULT>(code); }
+constexpr HRESULT hr(uint32_t code) {
+    return static_cast<HRESULT>(code);
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
@@ -49,9 +51,18 @@ inline constexpr HRESULT RPC_E_SERVERFAULT = hr(0x80010105);
 inline constexpr HRESULT RPC_E_CALL_REJECTED = hr(0x80010001);
 inline constexpr HRESULT RPC_S_SERVER_UNAVAILABLE = hr(0x800706BA);
 inline constexpr HRESULT RPC_S_CALL_FAILED = hr(0x800706BE);
+inline constexpr HRESULT E_ABORT = hr(0x80004004);
+inline constexpr HRESULT E_ACCESSDENIED = hr(0x80070005);
+inline constexpr HRESULT E_HANDLE = hr(0x80070006);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = hr(0x80040110);
+inline constexpr HRESULT CO_E_NOTINITIALIZED = hr(0x800401F0);
 
-constexpr bool SUCCEEDED(HRESULT h) { return h >= 0; }
-constexpr bool FAILED(HRESULT h) { return h < 0; }
+constexpr bool SUCCEEDED(HRESULT h) {
+    return h >= 0;
+}
+constexpr bool FAILED(HRESULT h) {
+    return h < 0;
+}
 
 inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
@@ -62,6 +73,10 @@ inline constexpr uint16_t DISPATCH_PROPERTYPUT = 4;
 
 inline constexpr uint32_t CLSCTX_INPROC_SERVER = 1;
 inline constexpr uint32_t CLSCTX_LOCAL_SERVER = 4;
+
+// RegisterActiveObject flags. The table here always keeps a strong reference.
+inline constexpr uint32_t ACTIVEOBJECT_STRONG = 0;
+inline constexpr uint32_t ACTIVEOBJECT_WEAK = 1;
 
 // OLE text: UTF-16, with a null text distinct from the empty one.
 class BStr {
@@ -231,8 +246,8 @@ private:
     struct ByRefDispatch {
         IDispatch** p;
     };
-    std::variant<std::monostate, int32_t, double, CY, VARIANT_BOOL, BStr, DispatchPtr,
-                 ByRefDouble, ByRefDispatch>
+    std::variant<std::monostate, int32_t, double, CY, VARIANT_BOOL, BStr, DispatchPtr, ByRefDouble,
+                 ByRefDispatch>
         v_;
 };
 
@@ -259,8 +274,7 @@ CLSID RegisterClassObject(const std::u16string& progId, ClassFactory factory,
 void UnregisterClassObject(const std::u16string& progId);
 
 HRESULT CLSIDFromProgID(const std::u16string& progId, CLSID* clsid);
-HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, uint32_t context,
-                         IDispatch** out);
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, uint32_t context, IDispatch** out);
 
 // The running-object table.
 HRESULT RegisterActiveObject(IDispatch* object, const CLSID& clsid, uint32_t flags,
