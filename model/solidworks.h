@@ -3,10 +3,15 @@
 // itself and the close command. Every failing automation call surfaces as a
 // krepiks::EOleError (or subclass) thrown to the caller.
 #include "model/bolt.h"
+#include "platform/automation/automation.h"
 
 namespace krepiks {
 
 inline constexpr char16_t SolidWorksProgId[] = u"SldWorks.Application";
+
+// The CAD application reference of the run: empty until the first build, replaced by each
+// build, kept by Close, dropped at program exit.
+extern automation::Variant SolidWorksApp;
 
 // Derives the geometry of bolt, reaches the CAD application (create, else attach), makes it
 // visible, opens a new document from bolt.TemplatePath and runs the build script.

@@ -1,0 +1,82 @@
+#include "model/ole_call.h"
+
+#include "platform/automation/invoke.h"
+#include "platform/exception.h"
+
+#include <vector>
+
+namespace krepiks {
+
+using automation::CallKind;
+using automation::CallOutcome;
+using automation::Variant;
+
+automation::Variant Str(std::u16string_view text) {
+    if (text.empty())
+        return Variant::fromBStr(automation::BStr());
+    return Variant::fromBStr(automation::BStr(std::u16string(text)));
+}
+
+void OleCheck(automation::HRESULT code) {
+    if (automation::FAILED(code))
+        throw EOleSysError(automation::OleErrorText(code), code);
+}
+
+namespace {
+
+automation::IDispatch* targetOf(const Variant& value) {
+    automation::IDispatch* target = nullptr;
+    if (value.vt() == automation::VT_DISPATCH)
+        target = value.dispVal().get();
+    else if (value.vt() == (automation::VT_BYREF | automation::VT_DISPATCH) && value.ppdispVal())
+        target = *value.ppdispVal();
+    if (!target)
+        throw EOleError("Variant does not reference an automation object");
+    return target;
+}
+
+void raise(const CallOutcome& outcome) {
+    switch (outcome.failure) {
+    case CallOutcome::Failure::None:
+        return;
+    case CallOutcome::Failure::UnknownName:
+        throw EOleError(outcome.message);
+    case CallOutcome::Failure::ServerException:
+        throw EOleException(outcome.message, outcome.code, outcome.source);
+    case CallOutcome::Failure::System:
+        throw EOleSysError(outcome.message, outcome.code);
+    }
+}
+
+Variant invoke(const Variant& on, std::u16string_view member, CallKind kind,
+               std::vector<Variant> args, bool wantResult) {
+    automation::IDispatch* target = targetOf(on);
+    Variant result;
+    raise(automation::DispatchInvoke(target, std::u16string(member), kind, args,
+                                     wantResult ? &result : nullptr));
+    return result;
+}
+
+} // namespace
+
+bool OleVariant::holdsObject() const {
+    return value_.vt() == automation::VT_DISPATCH && value_.dispVal();
+}
+
+OleVariant OleVariant::get(std::u16string_view member) const {
+    return OleVariant(invoke(value_, member, CallKind::MethodOrGet, {}, true));
+}
+
+OleVariant OleVariant::call(std::u16string_view member, Args args) const {
+    return OleVariant(invoke(value_, member, CallKind::Method, args, true));
+}
+
+void OleVariant::send(std::u16string_view member, Args args) const {
+    invoke(value_, member, CallKind::Method, args, false);
+}
+
+void OleVariant::put(std::u16string_view member, automation::Variant value) const {
+    invoke(value_, member, CallKind::Put, {std::move(value)}, false);
+}
+
+} // namespace krepiks
