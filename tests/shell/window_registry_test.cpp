@@ -1,0 +1,59 @@
+// Top-level window look-up by class, in z-order, and bringing a window to the foreground.
+#include "platform/window_registry.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace krepiks;
+
+TEST(WindowRegistry, FindsTheFrontmostWindowOfAClass) {
+    std::vector<int> raised;
+    HWND back = CreateTopWindow(u"IEFrame", u"first", [&] { raised.push_back(1); });
+    HWND other = CreateTopWindow(u"Notepad", u"first");
+    HWND front = CreateTopWindow(u"IEFrame", u"second", [&] { raised.push_back(2); });
+    ASSERT_NE(back, nullptr);
+    EXPECT_NE(back, front);
+
+    EXPECT_EQ(FindWindowW(u"IEFrame", nullptr), front);
+    EXPECT_EQ(FindWindowW(u"IEFrame", u"first"), back);
+    EXPECT_EQ(FindWindowW(u"Notepad", nullptr), other);
+    EXPECT_EQ(FindWindowW(u"ieframe", nullptr), nullptr);
+    EXPECT_EQ(FindWindowW(u"IEFrame", u"third"), nullptr);
+    EXPECT_EQ(FindWindowW(nullptr, u"first"), nullptr);
+
+    // Raising the back window puts it first for the next look-up.
+    EXPECT_TRUE(SetForegroundWindow(back));
+    EXPECT_EQ(raised, std::vector<int>{1});
+    EXPECT_EQ(GetForegroundWindow(), back);
+    EXPECT_EQ(FindWindowW(u"IEFrame", nullptr), back);
+
+    DestroyTopWindow(back);
+    EXPECT_FALSE(IsWindow(back));
+    EXPECT_EQ(GetForegroundWindow(), nullptr);
+    EXPECT_EQ(FindWindowW(u"IEFrame", nullptr), front);
+    EXPECT_FALSE(SetForegroundWindow(back)) << "a destroyed window stays gone";
+    EXPECT_EQ(raised, std::vector<int>{1});
+
+    DestroyTopWindow(front);
+    DestroyTopWindow(front); // twice is harmless
+    DestroyTopWindow(nullptr);
+    EXPECT_EQ(FindWindowW(u"IEFrame", nullptr), nullptr);
+    HWND again = CreateTopWindow(u"IEFrame");
+    EXPECT_NE(again, front) << "handles are not reused";
+    EXPECT_FALSE(IsWindow(front));
+    DestroyTopWindow(again);
+    DestroyTopWindow(other);
+}
+
+TEST(WindowRegistry, AForegroundActionMayChangeTheRegistry) {
+    HWND spawned = nullptr;
+    HWND window = nullptr;
+    window = CreateTopWindow(u"Host", {}, [&] {
+        spawned = CreateTopWindow(u"Child");
+        DestroyTopWindow(window);
+    });
+    EXPECT_TRUE(SetForegroundWindow(window));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(FindWindowW(u"Child", nullptr), spawned);
+    DestroyTopWindow(spawned);
+}
