@@ -221,7 +221,7 @@ std::string RotationKind(const RecordedCall& call) {
         const char* first;
         const char* second;
     };
-    // The six kinds as the description tabulates them.
+    // The six kinds of rotation, by their two angles.
     static const Kind kinds[] = {
         {"Y1", "int 0", "dbl 0.008094901315998"},
         {"Y2", "int 0", "dbl 0.016189802632"},

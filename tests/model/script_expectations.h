@@ -36,7 +36,7 @@ std::string Mismatch(const RecordedCall& call, const ExpectedCall& expected);
 
 // The rotation kind (Y1, Y2, X1, X2, XY, X3) of a RotateAboutCenter call, "?" if none.
 std::string RotationKind(const RecordedCall& call);
-// Runs written as the description writes them: "Y1x5 Y2 Y1x6".
+// Runs of equal kinds written as kind and count: "Y1x5 Y2 Y1x6".
 std::string Runs(const std::vector<std::string>& kinds);
 
 } // namespace krepiks::test
