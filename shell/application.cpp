@@ -4,6 +4,7 @@
 #include "catalogue/unit2.h"
 #include "design/unit4.h"
 #include "model/solidworks.h"
+#include "platform/browser/browser.h"
 #include "platform/exception.h"
 #include "platform/ui_effects.h"
 #include "shell/unit1.h"
@@ -104,6 +105,7 @@ int RunKrepiks(int argc, char** argv) {
 }
 
 int ExecKrepiks(QApplication& app) {
+    RegisterBrowserClass();
     try {
         CreateForms();
     } catch (const std::exception& error) {

@@ -1,17 +1,119 @@
 #include "shell/unit1.h"
 
 #include "design/unit4.h"
+#include "platform/automation/invoke.h"
+#include "platform/bevel_panel.h"
+#include "platform/browser/browser.h"
+#include "platform/exception.h"
+#include "platform/icons.h"
+#include "platform/link_label.h"
+#include "platform/window_registry.h"
+#include "resources/drawing.h"
 #include "shell/application.h"
 #include "shell/web_address.h"
 
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 
 namespace krepiks {
 
 TForm1* Form1 = nullptr;
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+namespace {
+
+using automation::CallKind;
+using automation::CallOutcome;
+using automation::Variant;
+
+// The browser the opener started; kept until the program ends.
+automation::DispatchPtr BrowserApp;
+
+[[noreturn]] void raiseSysError(automation::HRESULT code) {
+    throw EOleSysError(automation::OleErrorText(code), code);
+}
+
+void invoke(const automation::DispatchPtr& target, const char16_t* member, CallKind kind,
+            std::vector<Variant> args) {
+    const CallOutcome outcome =
+        automation::DispatchInvoke(target.get(), member, kind, args, nullptr);
+    switch (outcome.failure) {
+    case CallOutcome::Failure::None:
+        return;
+    case CallOutcome::Failure::UnknownName:
+        throw EOleError(outcome.message);
+    case CallOutcome::Failure::ServerException:
+        throw EOleException(outcome.message, outcome.code, outcome.source);
+    case CallOutcome::Failure::System:
+        break;
+    }
+    throw EOleSysError(outcome.message, outcome.code);
+}
+
+QFont sansSerif(int pixelSize, bool bold) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+void setColours(QWidget* widget, const QColor& text, const QColor* background = nullptr) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, text);
+    if (background) {
+        palette.setColor(QPalette::Window, *background);
+        widget->setAutoFillBackground(true);
+    }
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("Form1"));
+    resize(714, 392);
+
+    using Bevel = BevelPanel::Bevel;
+    Panel1 = new BevelPanel(Bevel::Lowered, Bevel::Space, 2, this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, 0, 714, 362);
+    Panel2 = new BevelPanel(Bevel::Space, Bevel::Raised, 2, Panel1);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setGeometry(Panel1->clientRect());
+    ProgramIcon = new QLabel(Panel2);
+    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ProgramIcon->setPixmap(QPixmap::fromImage(BoltDrawing()));
+    ProgramIcon->setGeometry(Panel2->clientRect());
+
+    Label6 = new QLabel(ApplicationTitle, Panel2);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    Label6->setFont(sansSerif(32, true));
+    const QColor black(Qt::black);
+    setColours(Label6, Qt::white, &black);
+    Label6->move(474, 312);
+    Label6->adjustSize();
+    Label6->raise();
+
+    Panel3 = new BevelPanel(Bevel::Raised, Bevel::Lowered, 1, this);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setGeometry(0, 362, 714, 30);
+    Label1 = new LinkLabel(FooterLinkCaption(), Panel3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont link = sansSerif(19, true);
+    link.setUnderline(true);
+    Label1->setFont(link);
+    setColours(Label1, Qt::red);
+    Label1->move(40, 2);
+    Label1->adjustSize();
+    connect(Label1, &LinkLabel::clicked, this, &TForm1::Label1Click);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
@@ -20,11 +122,21 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     Timer1->start();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    BrowserApp.reset();
+}
+
+bool TForm1::browserHeld() const {
+    return static_cast<bool>(BrowserApp);
+}
 
 void TForm1::FormCreate() {
     TimerTicks = 0;
+    QApplication::setWindowIcon(LoadIconW(HInstance(), u"ICON1"));
+    QApplication::setApplicationName(ApplicationTitle);
     QApplication::setApplicationDisplayName(ApplicationTitle);
+    // Lets the desktop match the windows to the desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("krepiks"));
 }
 
 void TForm1::Timer1Timer() {
@@ -34,8 +146,35 @@ void TForm1::Timer1Timer() {
     setVisible(false);
 }
 
-void TForm1::Label1Click() { OpenWebSite(WebAddress); }
+void TForm1::Label1Click() {
+    OpenWebSite(WebAddress);
+}
 
-void TForm1::OpenWebSite(const QString&) {}
+void TForm1::OpenWebSite(const QString& address) {
+    const Variant url = Variant::fromBStr(automation::BStr(address.toStdU16String()));
+    if (!BrowserApp) {
+        automation::CLSID clsid;
+        automation::HRESULT code = automation::CLSIDFromProgID(BrowserProgId, &clsid);
+        if (automation::FAILED(code))
+            raiseSysError(code);
+        automation::DispatchPtr created;
+        code = automation::CoCreateInstance(
+            clsid, nullptr, automation::CLSCTX_INPROC_SERVER | automation::CLSCTX_LOCAL_SERVER,
+            created.put());
+        if (automation::FAILED(code))
+            raiseSysError(code);
+        if (!created)
+            raiseSysError(automation::E_NOINTERFACE);
+        BrowserApp = created;
+        invoke(BrowserApp, u"Visible", CallKind::Put, {Variant::fromBool(true)});
+        invoke(BrowserApp, u"Navigate", CallKind::Method, {url});
+        return;
+    }
+    const HWND frame = FindWindowW(BrowserFrameClass, nullptr);
+    if (!frame)
+        return;
+    invoke(BrowserApp, u"Navigate", CallKind::Method, {url});
+    SetForegroundWindow(frame);
+}
 
 } // namespace krepiks
