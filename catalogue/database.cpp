@@ -60,6 +60,10 @@ QString quoted(const QString& identifier) {
 
 } // namespace
 
+QString ProviderErrorText(const QSqlError& error, const QString& filePath) {
+    return providerMessage(error, filePath);
+}
+
 QString connectionStringValue(const QString& connectionString, const QString& key) {
     const QStringList pairs = connectionString.split(QLatin1Char(';'));
     for (const QString& pair : pairs) {

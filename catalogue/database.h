@@ -9,6 +9,8 @@
 #include <functional>
 #include <vector>
 
+class QSqlError;
+
 namespace krepiks {
 
 // Kept as the original connection string; only Data Source is read here.
@@ -16,6 +18,9 @@ extern const char AdoConnectionString[];
 
 // The value of key in an ADO-style connection string ("" for a pair of double quotes).
 QString connectionStringValue(const QString& connectionString, const QString& key);
+
+// An engine error on the catalogue file, worded as the provider words it.
+QString ProviderErrorText(const QSqlError& error, const QString& filePath);
 
 class TADOConnection : public QObject {
     Q_OBJECT
