@@ -1,17 +1,41 @@
 #pragma once
-// The bolt table window.
+// The bolt table window: every stored variant in a grid, browsed, corrected and deleted in
+// place through the design window's connection.
 #include <QDialog>
+
+class QFrame;
+class QLabel;
+class QPushButton;
 
 namespace krepiks {
 
-class TADOQuery;
+class TTableQuery;
+class TDBGrid;
+class TDBNavigator;
 
 class TForm2 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm2(QWidget* parent = nullptr);
+    ~TForm2() override;
 
-    TADOQuery* ADOQuery1 = nullptr;
+    TTableQuery* ADOQuery1 = nullptr;
+    TDBGrid* DBGrid1 = nullptr;
+    TDBNavigator* DBNavigator2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QFrame* Panel3 = nullptr;
+    QLabel* Label1 = nullptr;
+
+    // Each opening shows the table as the file holds it now, from its first row.
+    void FormActivate();
+    void Label1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createLayout();
 };
 
 extern TForm2* Form2;

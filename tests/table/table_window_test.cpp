@@ -1,0 +1,247 @@
+// The table window's layout, its openings and its tie to the shared connection.
+#include "table_test_support.h"
+
+#include "catalogue/database.h"
+#include "design/unit4.h"
+#include "platform/exception.h"
+#include "shell/web_address.h"
+
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+
+using namespace krepiks;
+using namespace krepiks::test;
+
+namespace {
+
+const QString OpeningStatement = QStringLiteral("select * from  Размеры order by id;");
+
+} // namespace
+
+using TableLayout = TableWindowTest;
+
+TEST_F(TableLayout, WindowGridColumnsAndFooter) {
+    open();
+    EXPECT_EQ(Form2->windowTitle(), "Таблица болтов");
+    EXPECT_EQ(Form2->size(), QSize(840, 378));
+    EXPECT_EQ(Form2->minimumSize(), Form2->maximumSize()) << "the window must not be resizable";
+    EXPECT_EQ(Form2->font().family(), "Tahoma");
+    EXPECT_EQ(Form2->font().pixelSize(), 10);
+
+    const QStringList expected = {"isp", "d0", "d1", "d2", "D", "R", "K", "L",
+                                  "L2",  "L3", "a",  "b",  "c", "S", "e"};
+    QStringList shown;
+    for (int column = 0; column < query()->columnCount(); ++column) {
+        const QString title = query()->headerData(column, Qt::Horizontal).toString();
+        if (grid()->isColumnHidden(column)) {
+            EXPECT_EQ(title, "id");
+            continue;
+        }
+        shown << title;
+        EXPECT_EQ(grid()->columnWidth(column), title == "isp" ? 70 : 50) << title.toStdString();
+        EXPECT_EQ(query()->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+                  int(Qt::AlignCenter));
+    }
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(grid()->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
+    EXPECT_TRUE(grid()->showGrid());
+    EXPECT_TRUE(grid()->verticalHeader()->isVisible()) << "row indicator column";
+
+    EXPECT_EQ(grid()->font().pixelSize(), 11);
+    EXPECT_TRUE(grid()->font().bold());
+    EXPECT_EQ(grid()->palette().color(QPalette::Text), QColor(0x80, 0x00, 0x00));
+    EXPECT_EQ(grid()->horizontalHeader()->font().pixelSize(), 12);
+    EXPECT_TRUE(grid()->horizontalHeader()->font().bold());
+
+    // Name left, numbers right, in the general format.
+    const int isp = TTableQuery::NameColumn;
+    EXPECT_TRUE(query()->data(query()->index(0, isp), Qt::TextAlignmentRole).toInt() &
+                Qt::AlignLeft);
+    EXPECT_TRUE(query()->data(query()->index(0, isp + 1), Qt::TextAlignmentRole).toInt() &
+                Qt::AlignRight);
+    EXPECT_EQ(cell(0, "isp"), "M6x40");
+    EXPECT_EQ(cell(0, "d0"), "5.2");
+    EXPECT_EQ(cell(0, "d1"), "6");
+    EXPECT_EQ(cell(0, "e"), "11.05");
+
+    // Hidden button takes no room: grid, navigator, footer touch each other.
+    EXPECT_FALSE(Form2->Button1->isVisible());
+    EXPECT_FALSE(Form2->Button1->isEnabled());
+    EXPECT_EQ(Form2->Button1->text(), "Выбрать");
+    const QRect gridBox = grid()->geometry();
+    const QRect navigatorBox = Form2->DBNavigator2->geometry();
+    const QRect footerBox = Form2->Panel3->geometry();
+    EXPECT_EQ(footerBox, QRect(0, 338, 840, 40));
+    EXPECT_EQ(navigatorBox, QRect(0, 313, 840, 25));
+    EXPECT_EQ(gridBox, QRect(0, 0, 840, 313));
+
+    QStringList order;
+    for (QToolButton* b : Form2->DBNavigator2->findChildren<QToolButton*>()) {
+        order << b->objectName();
+        EXPECT_EQ(b->height(), 25);
+    }
+    EXPECT_EQ(order, QStringList({"First", "Prior", "Next", "Last", "Delete", "Edit", "Post",
+                                  "Cancel", "Refresh"}));
+
+    EXPECT_EQ(Form2->Label1->text(), FooterLinkCaption());
+    EXPECT_EQ(Form2->Label1->pos(), QPoint(32, 5));
+    EXPECT_EQ(Form2->Label1->font().pixelSize(), 24);
+    EXPECT_TRUE(Form2->Label1->font().bold() && Form2->Label1->font().underline());
+    EXPECT_EQ(Form2->Label1->palette().color(QPalette::WindowText), QColor(0xFF, 0, 0));
+    EXPECT_EQ(Form2->Label1->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(TableLayout, ResizedColumnsKeepTheirWidthAcrossOpenings) {
+    open();
+    grid()->horizontalHeader()->resizeSection(2, 120);
+    Form2->close();
+    open();
+    EXPECT_EQ(grid()->columnWidth(2), 120);
+    EXPECT_TRUE(grid()->isColumnHidden(TTableQuery::KeyColumn));
+}
+
+using TableOpening = TableWindowTest;
+
+TEST_F(TableOpening, EachOpeningShowsTheFileAsItIsNowFromTheFirstRow) {
+    open();
+    EXPECT_EQ(query()->rowCount(), 12);
+    EXPECT_EQ(query()->RecNo(), 0);
+    EXPECT_EQ(grid()->currentIndex().row(), 0);
+    query()->Last();
+    EXPECT_EQ(grid()->currentIndex().row(), 11);
+    Form2->close();
+
+    // Rows added meanwhile, one of them with a key below the others.
+    catalogue.exec("insert into \"Размеры\" (id, isp, d0) values (500, 'late', 1.5)");
+    catalogue.exec("insert into \"Размеры\" (id, isp, d0) values (300, 'early', 2)");
+    open();
+    ASSERT_EQ(query()->rowCount(), 14);
+    EXPECT_EQ(query()->RecNo(), 0) << "first row current again";
+    EXPECT_EQ(grid()->currentIndex().row(), 0);
+    EXPECT_EQ(cell(0, "isp"), "M6x40");
+    EXPECT_EQ(cell(12, "isp"), "early");
+    EXPECT_EQ(cell(13, "isp"), "late");
+    EXPECT_EQ(cell(13, "d0"), "1.5");
+}
+
+TEST_F(TableOpening, CreationUsesOneBlankAndEveryOpeningTheTwoBlankStatement) {
+    // Build the windows by hand so the statement hook is in place before the table window.
+    DestroyForms();
+    Form1 = new TForm1();
+    Form1->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+    Form4 = new TForm4();
+    QStringList seen;
+    Form4->ADOConnection1->onStatement = [&](const QString& s) { seen << s; };
+    Form2 = new TForm2();
+    ASSERT_EQ(seen, QStringList{"select * from Размеры order by id;"});
+    EXPECT_EQ(Form2->ADOQuery1->rowCount(), 12);
+
+    seen.clear();
+    open();
+    EXPECT_EQ(seen, QStringList{OpeningStatement});
+    EXPECT_EQ(query()->SQL, QStringList{OpeningStatement});
+    Form2->close();
+    open();
+    EXPECT_EQ(seen, QStringList({OpeningStatement, OpeningStatement}));
+}
+
+TEST_F(TableOpening, ABoxShownOverTheWindowDoesNotReopenIt) {
+    QStringList seen;
+    Form4->ADOConnection1->onStatement = [&](const QString& s) { seen << s; };
+    open();
+    query()->MoveTo(3);
+    effects.answerNext(BoxResult::Cancel);
+    click("Delete");
+    ASSERT_EQ(effects.boxes().size(), 1u);
+    // The window comes back active; it keeps its row and reads nothing again.
+    QApplication::setActiveWindow(Form2);
+    EXPECT_EQ(query()->RecNo(), 3);
+    EXPECT_EQ(seen.count(OpeningStatement), 1);
+}
+
+TEST_F(TableOpening, ClosingTheSharedConnectionClosesTheGridsQuery) {
+    open();
+    ASSERT_EQ(query()->rowCount(), 12);
+    Form2->close();
+    Form4->ADOConnection1->Close();
+    EXPECT_FALSE(query()->Active());
+    EXPECT_EQ(query()->rowCount(), 0);
+    EXPECT_FALSE(button("Refresh")->isEnabled());
+    Form4->ADOConnection1->Open();
+    EXPECT_FALSE(query()->Active()) << "stays closed until the next opening";
+    open();
+    EXPECT_TRUE(query()->Active());
+    EXPECT_EQ(query()->rowCount(), 12);
+}
+
+TEST_F(TableOpening, ClosingHidesAndLeavesTheQueryAlone) {
+    open();
+    query()->MoveTo(4);
+    goToField("d0");
+    typeOver("9");
+    Form2->close();
+    EXPECT_FALSE(Form2->isVisible());
+    EXPECT_TRUE(query()->Active());
+    EXPECT_EQ(query()->RecNo(), 4);
+    EXPECT_TRUE(query()->Editing());
+    EXPECT_EQ(catalogue.scalar("select d0 from \"Размеры\" where isp='M12x70'"), "10.4");
+    EXPECT_TRUE(effects.boxes().empty());
+}
+
+TEST_F(TableOpening, AFailedReopenIsReportedAndTheWindowOpensEmpty) {
+    open();
+    Form2->close();
+    catalogue.exec("alter table \"Размеры\" rename to old");
+    open();
+    EXPECT_TRUE(Form2->isVisible());
+    EXPECT_FALSE(query()->Active());
+    EXPECT_EQ(query()->rowCount(), 0);
+    const auto boxes = errorBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Крепикс");
+    EXPECT_TRUE(boxes[0].text.contains("'Размеры'")) << boxes[0].text.toStdString();
+    for (const char* name : {"First", "Next", "Delete", "Edit", "Post", "Refresh"})
+        EXPECT_FALSE(button(name)->isEnabled()) << name;
+
+    catalogue.exec("alter table old rename to \"Размеры\"");
+    Form2->close();
+    open();
+    EXPECT_EQ(query()->rowCount(), 12);
+}
+
+class TableStartup : public TableWindowTest {
+protected:
+    void SetUp() override {}
+};
+
+TEST_F(TableStartup, AMissingTableStopsTheWindowsBeingCreated) {
+    catalogue.exec("drop table \"Размеры\"");
+    try {
+        createForms();
+        FAIL() << "the table window was created without its table";
+    } catch (const EDatabaseError& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot find the input table or query"),
+                  std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(Form2, nullptr);
+}
+
+TEST_F(TableStartup, ALargeCatalogueShowsWithoutReadingEveryRow) {
+    catalogue.exec("with recursive n(i) as (select 1 union all select i + 1 from n "
+                   "where i < 100000) insert into \"Размеры\" (isp, d0) "
+                   "select 'v' || i, i from n");
+    createForms();
+    open();
+    EXPECT_LT(query()->rowCount(), 1000);
+    EXPECT_TRUE(query()->canFetchMore());
+    EXPECT_TRUE(button("Next")->isEnabled());
+    EXPECT_TRUE(button("Last")->isEnabled());
+    click("Last");
+    EXPECT_EQ(query()->rowCount(), 100012);
+    EXPECT_EQ(query()->RecNo(), 100011);
+    EXPECT_EQ(cell(100011, "isp"), "v100000");
+    EXPECT_FALSE(button("Next")->isEnabled());
+}
