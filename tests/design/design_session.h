@@ -1,0 +1,51 @@
+#pragma once
+// A design window on a test catalogue, driven through the mouse and keyboard.
+#include "design/unit4.h"
+#include "support/recording_effects.h"
+#include "support/test_catalogue.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace krepiks::test {
+
+class DesignWindowTest : public ::testing::Test {
+protected:
+    using Kind = RecordingEffects::Kind;
+
+    void TearDown() override;
+
+    // Makes the catalogue (prepare may change it first), creates every window, shows the
+    // design window and waits for its first activation.
+    void start(TestCatalogue::Contents contents = TestCatalogue::Contents::Sample,
+               const std::function<void(TestCatalogue&)>& prepare = {});
+
+    TForm4* form() const { return Form4; }
+    QLineEdit* edit(int number) const;
+
+    void click(QWidget* widget);
+    void clickRadio(QRadioButton* button);
+    // Clicks into the box, replaces its text by typing and stays in it.
+    void typeInto(QLineEdit* box, const QString& text);
+    // Leaves the box with Tab.
+    void tabOut(QLineEdit* box);
+    // Types and leaves with Tab.
+    void enter(QLineEdit* box, const QString& text);
+    // Opens the list and clicks the entry.
+    void choose(int index);
+    void chooseName(const QString& name);
+
+    QStringList boxTexts() const;
+    QStringList listEntries() const;
+    std::vector<QString> boxMessages() const;
+
+    RecordingEffects effects;
+    std::optional<TestCatalogue> catalogue;
+};
+
+} // namespace krepiks::test
