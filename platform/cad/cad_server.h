@@ -1,0 +1,93 @@
+#pragma once
+// The CAD stand-in's automation server: the application, model document, sketch manager,
+// document extension, feature manager, model view and selection manager objects that a
+// "SldWorks.Application" client drives by name. Plain C++; a window layer may attach a
+// view to each application through SetSessionViewFactory.
+#include "platform/automation/automation.h"
+#include "platform/cad/part_document.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace krepiks::cad {
+
+inline constexpr char16_t CadProgId[] = u"SldWorks.Application";
+
+class CadSession;
+
+// What a window showing an application is told; everything runs on the server's thread.
+class SessionView {
+public:
+    virtual ~SessionView() = default;
+    // Documents, the active document, a document's geometry or the view changed.
+    virtual void sessionChanged() = 0;
+};
+
+using SessionViewFactory = std::function<std::unique_ptr<SessionView>(CadSession& session)>;
+
+// Installs the factory that makes a view for an application when it becomes visible.
+// Without one (or with nullptr) applications have no window.
+void SetSessionViewFactory(SessionViewFactory factory);
+
+// The state behind one application object: its documents and whether it still runs.
+class CadSession : public std::enable_shared_from_this<CadSession> {
+public:
+    explicit CadSession(bool allowView = true);
+    ~CadSession();
+
+    bool alive() const { return alive_; }
+    bool visible() const { return visible_; }
+    void setVisible(bool visible);
+
+    // Opens a new document from the template at path; nothing when the template is unusable
+    // (error then says why). The new document becomes the active one.
+    std::shared_ptr<PartDocument> newDocument(const std::string& templatePath,
+                                              std::string* error = nullptr);
+    const std::vector<std::shared_ptr<PartDocument>>& documents() const { return documents_; }
+    std::shared_ptr<PartDocument> activeDocument() const;
+    int activeIndex() const { return active_; }
+    void setActiveIndex(int index);
+
+    // Ends the application: its window goes, its documents close and every object of it
+    // answers from now on as a server that has gone away.
+    void quit();
+
+    // The automation object for this session's application (made on first request).
+    automation::DispatchPtr applicationObject();
+
+    // The view attached while visible, if any.
+    SessionView* view() const { return view_.get(); }
+
+private:
+    void changed();
+    void updateView();
+
+    bool allowView_;
+    bool alive_ = true;
+    bool visible_ = false;
+    bool updatingView_ = false;
+    std::vector<std::shared_ptr<PartDocument>> documents_;
+    int active_ = -1;
+    int documentCounter_ = 0;
+    std::unique_ptr<SessionView> view_;
+    automation::IDispatch* application_ = nullptr; // not owned; cleared when it goes
+    friend class ApplicationObject;
+};
+
+// A new application with a session of its own. allowView false keeps it windowless even
+// when a view factory is installed (replays).
+automation::DispatchPtr CreateCadApplication(bool allowView = true,
+                                             std::shared_ptr<CadSession>* session = nullptr);
+
+// Registers CadProgId for in-process and local-server creation. Like a single-instance
+// application, creation hands out the running application while one runs, and a new one
+// once it has quit. The running one is also in the running-object table.
+void RegisterCadServer();
+void UnregisterCadServer();
+
+// The application that creation would hand out now, if one runs.
+std::shared_ptr<CadSession> RunningCadSession();
+
+} // namespace krepiks::cad

@@ -1,0 +1,45 @@
+#pragma once
+// The bolt build's geometry steps, issued straight on a part document with the values the
+// build script sends, so the geometry can be checked stage by stage without automation.
+#include "platform/cad/part_document.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace krepiks::cad::test {
+
+struct BoltDims {
+    std::string name;
+    double d0, d1, d2, K, L, L2, L3, b, c, e; // millimetres, angles as typed
+};
+
+// d1=12, d0=10, d2=8, L=60, L2=30, L3=6, b=50, c=45, K=7.5, e=20.
+inline BoltDims WorkedExample() {
+    return {"worked", 10, 12, 8, 7.5, 60, 30, 6, 50, 45, 20};
+}
+
+// The twelve variants of the sample catalogue.
+std::vector<BoltDims> SampleVariants();
+
+struct Pt {
+    double x, y;
+};
+
+// The eight shank-profile corners, millimetres.
+std::vector<Pt> ShankProfile(const BoltDims& d);
+
+enum class Stage { Revolve, Extrusion, Axis, Chamfer };
+
+struct StepResults {
+    bool revolve = false, facePick = false, extrusion = false, axisPick = false, axis = false;
+    bool chamfer = false;
+};
+
+// Runs the script's geometry calls up to and including stage.
+StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last = Stage::Chamfer);
+
+// The shipped template.
+PartTemplate ShippedTemplate();
+
+} // namespace krepiks::cad::test

@@ -1,0 +1,320 @@
+// The bolt's geometry, stage by stage, against independent computations.
+#include "bolt_steps.h"
+
+#include <BRepAdaptor_Curve.hxx>
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepGProp.hxx>
+#include <BRep_Tool.hxx>
+#include <GProp_GProps.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Edge.hxx>
+#include <cmath>
+#include <gp_Lin.hxx>
+#include <gtest/gtest.h>
+#include <numbers>
+
+using namespace krepiks::cad;
+using namespace krepiks::cad::test;
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+
+// Pappus: a profile turned a full turn sweeps 2π times its first moment about the axis.
+double PappusVolume(const std::vector<Pt>& p) {
+    double moment = 0; // ∫∫ y dA
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const Pt& a = p[i];
+        const Pt& b = p[(i + 1) % p.size()];
+        moment += (a.x * b.y - b.x * a.y) * (a.y + b.y) / 6;
+    }
+    return 2 * Pi * std::abs(moment);
+}
+
+double HexagonArea(double circumradius) {
+    return 1.5 * std::sqrt(3.0) * circumradius * circumradius;
+}
+
+// Area of a regular hexagon (circumradius R, centred) inside a circle of radius rho.
+double HexagonInsideCircle(double R, double rho) {
+    const double a = R * std::cos(Pi / 6);
+    if (rho <= a)
+        return Pi * rho * rho;
+    if (rho >= R)
+        return HexagonArea(R);
+    const double segment = rho * rho * std::acos(a / rho) - a * std::sqrt(rho * rho - a * a);
+    return Pi * rho * rho - 6 * segment;
+}
+
+// The chamfer ring: at each x between the head's top and T1 the triangle spans from its
+// slanted side out to e/2, which is the hexagon's circumradius, so the cut takes the part
+// of the hexagon outside the circle through the slanted side. Simpson's rule, split at the
+// kink where that circle meets the flats.
+double ChamferVolume(const BoltDims& d) {
+    const double R = d.e / 2, K = d.K;
+    auto rho = [&](double x) { return 3 + (x + K) / (K - 2) * (R - 3); };
+    auto removed = [&](double x) { return HexagonArea(R) - HexagonInsideCircle(R, rho(x)); };
+    auto simpson = [&](double from, double to) {
+        const int n = 20000;
+        const double h = (to - from) / n;
+        double sum = removed(from) + removed(to);
+        for (int i = 1; i < n; ++i)
+            sum += removed(from + i * h) * (i % 2 ? 4 : 2);
+        return sum * h / 3;
+    };
+    const double a = R * std::cos(Pi / 6);
+    const double kink = -K + (a - 3) / (R - 3) * (K - 2);
+    if (kink > -K && kink < -2)
+        return simpson(-K, kink) + simpson(kink, -2);
+    return simpson(-K, -2);
+}
+
+int CountSolids(const TopoDS_Shape& s) {
+    TopTools_IndexedMapOfShape solids;
+    TopExp::MapShapes(s, TopAbs_SOLID, solids);
+    return solids.Extent();
+}
+
+bool ClosedShells(const TopoDS_Shape& s) {
+    TopTools_IndexedMapOfShape shells;
+    TopExp::MapShapes(s, TopAbs_SHELL, shells);
+    for (int i = 1; i <= shells.Extent(); ++i)
+        if (!BRep_Tool::IsClosed(shells(i)))
+            return false;
+    return shells.Extent() > 0;
+}
+
+void ExpectValidSolid(const PartDocument& doc) {
+    ASSERT_FALSE(doc.body().IsNull());
+    EXPECT_TRUE(BRepCheck_Analyzer(doc.body()).IsValid());
+    EXPECT_EQ(CountSolids(doc.body()), 1);
+    EXPECT_TRUE(ClosedShells(doc.body()));
+}
+
+// Planar faces whose plane is x = at.
+std::vector<TopoDS_Face> FacesAtX(const TopoDS_Shape& body, double at) {
+    std::vector<TopoDS_Face> found;
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(body, TopAbs_FACE, faces);
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        BRepAdaptor_Surface s(TopoDS::Face(faces(i)));
+        if (s.GetType() == GeomAbs_Plane &&
+            std::abs(std::abs(s.Plane().Axis().Direction().X()) - 1) < 1e-12 &&
+            std::abs(s.Plane().Location().X() - at) < 1e-9)
+            found.push_back(TopoDS::Face(faces(i)));
+    }
+    return found;
+}
+
+double Relative(double a, double b) {
+    return std::abs(a - b) / std::abs(b);
+}
+
+} // namespace
+
+TEST(WorkedExample, EachStageAddsOrRemovesTheExpectedVolume) {
+    const BoltDims d = WorkedExample();
+    PartDocument doc(ShippedTemplate(), "Деталь1");
+
+    ASSERT_TRUE(BuildBolt(doc, d, Stage::Revolve).revolve);
+    ExpectValidSolid(doc);
+    const double shank = doc.volume();
+    EXPECT_LT(Relative(shank, PappusVolume(ShankProfile(d))), 1e-9) << shank;
+
+    PartDocument doc2(ShippedTemplate(), "Деталь2");
+    const StepResults head = BuildBolt(doc2, d, Stage::Extrusion);
+    ASSERT_TRUE(head.facePick && head.extrusion);
+    ExpectValidSolid(doc2);
+    // Away from the solid: the head does not overlap the shank, so it adds its whole prism.
+    EXPECT_LT(Relative(doc2.volume() - shank, HexagonArea(d.e / 2) * d.K), 1e-9);
+
+    PartDocument doc3(ShippedTemplate(), "Деталь3");
+    const StepResults all = BuildBolt(doc3, d);
+    ASSERT_TRUE(all.axisPick && all.axis && all.chamfer);
+    ExpectValidSolid(doc3);
+    const double chamfer = doc2.volume() - doc3.volume();
+    EXPECT_LT(Relative(chamfer, ChamferVolume(d)), 1e-8) << chamfer << " vs " << ChamferVolume(d);
+}
+
+TEST(WorkedExample, HeadTopIsACircleOfThreeMillimetres) {
+    const BoltDims d = WorkedExample();
+    PartDocument doc(ShippedTemplate(), "Деталь1");
+    ASSERT_TRUE(BuildBolt(doc, d).chamfer);
+    const auto top = FacesAtX(doc.body(), -d.K);
+    ASSERT_EQ(top.size(), 1u);
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(top[0], TopAbs_EDGE, edges);
+    ASSERT_EQ(edges.Extent(), 1);
+    BRepAdaptor_Curve rim(TopoDS::Edge(edges(1)));
+    ASSERT_EQ(rim.GetType(), GeomAbs_Circle);
+    EXPECT_NEAR(rim.Circle().Radius(), 3.0, 1e-9);
+    EXPECT_NEAR(rim.Circle().Location().Distance(gp_Pnt(-d.K, 0, 0)), 0, 1e-9);
+    GProp_GProps area;
+    BRepGProp::SurfaceProperties(top[0], area);
+    EXPECT_LT(Relative(area.Mass(), Pi * 9), 1e-9);
+    // The end face of the shank is gone into the head; the underside is a ring at x = 0.
+    EXPECT_EQ(FacesAtX(doc.body(), 0).size(), 1u);
+}
+
+TEST(WorkedExample, NamesAndTreeFollowTheScript) {
+    PartDocument doc(ShippedTemplate(), "Деталь1");
+    ASSERT_TRUE(BuildBolt(doc, WorkedExample()).chamfer);
+    ASSERT_EQ(doc.sketches().size(), 3u);
+    EXPECT_EQ(doc.sketches()[0].name, "Эскиз1");
+    EXPECT_EQ(doc.sketches()[1].name, "Эскиз2");
+    EXPECT_EQ(doc.sketches()[2].name, "Эскиз3");
+    ASSERT_EQ(doc.sketches()[0].lines.size(), 8u);
+    EXPECT_EQ(doc.sketches()[0].lines[7].name, "Line8");
+    ASSERT_EQ(doc.sketches()[1].lines.size(), 6u);
+    EXPECT_EQ(doc.sketches()[1].lines[5].name, "Line6");
+    // Sketch 2 lies on the end face and faces away from the shank.
+    EXPECT_TRUE(doc.sketches()[1].onFace);
+    EXPECT_NEAR(doc.sketches()[1].frame.Direction().X(), -1, 1e-12);
+    EXPECT_NEAR(doc.sketches()[1].frame.Location().Distance(gp_Pnt(0, 0, 0)), 0, 1e-12);
+    // Sketch 3 is on the template's "Сверху".
+    EXPECT_FALSE(doc.sketches()[2].onFace);
+    EXPECT_NEAR(doc.sketches()[2].frame.Direction().Y(), 1, 1e-12);
+    ASSERT_EQ(doc.axes().size(), 1u);
+    EXPECT_EQ(doc.axes()[0].name, "Ось1");
+    EXPECT_LT(gp_Vec(doc.axes()[0].axis.Direction()).Crossed(gp_Vec(gp::DX())).Magnitude(), 1e-12);
+    EXPECT_LT(gp_Lin(doc.axes()[0].axis).Distance(gp_Pnt(0, 0, 0)), 1e-9);
+    std::vector<std::string> tree;
+    for (const auto& f : doc.features())
+        tree.push_back(f.name);
+    EXPECT_EQ(tree, (std::vector<std::string>{"Эскиз1", "Бобышка-Повернуть1", "Эскиз2",
+                                              "Бобышка-Вытянуть1", "Ось1", "Эскиз3",
+                                              "Вырез-Повернуть1"}));
+    EXPECT_TRUE(doc.selection().empty());
+    EXPECT_EQ(doc.activeSketch(), -1);
+}
+
+TEST(SampleVariants, EveryVariantGetsItsHeadOnTheEndFaceAndItsChamfer) {
+    for (const BoltDims& d : SampleVariants()) {
+        SCOPED_TRACE(d.name);
+        PartDocument doc(ShippedTemplate(), d.name);
+        const StepResults r = BuildBolt(doc, d);
+        ASSERT_TRUE(r.revolve && r.facePick && r.extrusion && r.axisPick && r.axis && r.chamfer);
+        ExpectValidSolid(doc);
+        const double expected =
+            PappusVolume(ShankProfile(d)) + HexagonArea(d.e / 2) * d.K - ChamferVolume(d);
+        EXPECT_LT(Relative(doc.volume(), expected), 1e-7);
+        EXPECT_EQ(FacesAtX(doc.body(), -d.K).size(), 1u);
+    }
+}
+
+TEST(FacePick, PointBeyondTheRimOfAThinShankStillPicksTheEndFace) {
+    // d1 = 4: the script's first face point (2.298 mm from the axis) misses the end disk.
+    BoltDims d = WorkedExample();
+    d.d1 = 4, d.d0 = 3.6, d.d2 = 3, d.e = 8, d.K = 3;
+    PartDocument doc(ShippedTemplate(), "thin");
+    const StepResults r = BuildBolt(doc, d);
+    EXPECT_TRUE(r.facePick && r.extrusion && r.axis && r.chamfer);
+    EXPECT_NEAR(doc.sketches()[1].frame.Direction().X(), -1, 1e-12);
+    EXPECT_LT(gp_Vec(doc.axes()[0].axis.Direction()).Crossed(gp_Vec(gp::DX())).Magnitude(), 1e-12);
+}
+
+TEST(FacePick, PointsOnAndOffTheBody) {
+    PartDocument doc(ShippedTemplate(), "p");
+    EXPECT_FALSE(doc.selectById("", "FACE", 0, 0, 0, false, 0)) << "no body yet";
+    ASSERT_TRUE(BuildBolt(doc, WorkedExample(), Stage::Revolve).revolve);
+    // On the tip face.
+    ASSERT_TRUE(doc.selectById("", "FACE", 0.060, 0.001, 0, false, 0));
+    ASSERT_EQ(doc.selection().size(), 1u);
+    EXPECT_EQ(BRepAdaptor_Surface(doc.selection()[0].face).GetType(), GeomAbs_Plane);
+    // Far outside beside the middle section: its cylinder is nearest.
+    ASSERT_TRUE(doc.selectById("", "FACE", 0.040, 0.020, 0, false, 0));
+    BRepAdaptor_Surface s(doc.selection()[0].face);
+    ASSERT_EQ(s.GetType(), GeomAbs_Cylinder);
+    EXPECT_NEAR(s.Cylinder().Radius(), 5, 1e-9);
+    // Appending the same face twice keeps one entry with the newest mark.
+    ASSERT_TRUE(doc.selectById("", "FACE", 0.041, 0.020, 0, true, 2));
+    ASSERT_EQ(doc.selection().size(), 1u);
+    EXPECT_EQ(doc.selection()[0].mark, 2);
+    EXPECT_FALSE(doc.selectById("", "FACE", NAN, 0, 0, false, 0));
+    EXPECT_FALSE(doc.selectById("face", "FACE", 0.060, 0.001, 0, false, 0))
+        << "faces have no names";
+    EXPECT_EQ(doc.selection().size(), 1u) << "a failed selection changes nothing";
+}
+
+TEST(Sketching, PolygonCornersAndSides) {
+    PartDocument doc(ShippedTemplate(), "p");
+    EXPECT_FALSE(doc.createPolygon(0, 0, 0, 0.01, 0, 0, 6, true)) << "no open sketch";
+    doc.insertSketch();
+    EXPECT_FALSE(doc.createPolygon(0, 0, 0, 0.01, 0, 0, 2, true));
+    EXPECT_FALSE(doc.createPolygon(0, 0, 0, 0, 0, 0, 6, true));
+    ASSERT_TRUE(doc.createPolygon(0.001, 0.002, 0, 0.011, 0.002, 0, 6, true));
+    const auto& lines = doc.sketches()[0].lines;
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_DOUBLE_EQ(lines[0].start.X(), 11); // inscribed: the point is a corner
+    EXPECT_DOUBLE_EQ(lines[0].start.Y(), 2);
+    for (const auto& l : lines)
+        EXPECT_NEAR(l.start.Distance(l.end), 10, 1e-9);
+    ASSERT_TRUE(doc.createPolygon(0, 0, 0, 0, 0.005, 0, 4, false));
+    const auto& square = doc.sketches()[0].lines;
+    ASSERT_EQ(square.size(), 10u);
+    EXPECT_EQ(square[9].name, "Line10");
+    // Circumscribed: the point is the middle of a side, 5 mm from the centre.
+    const gp_Pnt2d mid((square[6].start.XY() + square[6].end.XY()) / 2);
+    EXPECT_NEAR(mid.Distance(gp_Pnt2d(0, 5)), 0, 1e-9);
+    EXPECT_NEAR(square[6].start.Distance(square[6].end), 10, 1e-9);
+}
+
+TEST(Sketching, ExtrudedSquareOnAPlaneAndBothDirections) {
+    PartDocument doc(ShippedTemplate(), "p");
+    ASSERT_TRUE(doc.selectById("Справа", "PLANE", 0, 0, 0, false, 0));
+    doc.insertSketch();
+    EXPECT_NEAR(doc.sketches()[0].frame.Direction().X(), 1, 1e-12);
+    ASSERT_TRUE(doc.createPolygon(0, 0, 0, 0.01, 0, 0, 4, false)); // 20 mm square
+    doc.insertSketch();
+    ExtrusionParams p;
+    p.singleDirection = false;
+    p.depth = 0.003;
+    p.depth2 = 0.002;
+    EXPECT_FALSE(doc.featureExtrusion(p)) << "no sketch open or selected";
+    ASSERT_TRUE(doc.selectById("Эскиз1", "SKETCH", 0, 0, 0, false, 0));
+    ASSERT_TRUE(doc.featureExtrusion(p));
+    EXPECT_NEAR(doc.volume(), 400 * 5, 1e-6);
+    // Along +x by 3 mm and back by 2 mm.
+    TopExp_Explorer e(doc.body(), TopAbs_VERTEX);
+    double lo = 1e9, hi = -1e9;
+    for (; e.More(); e.Next()) {
+        const double x = BRep_Tool::Pnt(TopoDS::Vertex(e.Current())).X();
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+    }
+    EXPECT_NEAR(lo, -2, 1e-9);
+    EXPECT_NEAR(hi, 3, 1e-9);
+}
+
+TEST(Sketching, ProfileWithAHoleRevolvesToATube) {
+    PartDocument doc(ShippedTemplate(), "p");
+    doc.insertSketch();
+    doc.createPolygon(0.005, 0.005, 0, 0.010, 0.005, 0, 4, false);
+    doc.createLine(-0.01, -0.001, 0, 0.02, -0.001, 0); // a loose line beside the square
+    doc.insertSketch();
+    ASSERT_TRUE(doc.selectById("Line5@Эскиз1", "EXTSKETCHSEGMENT", 0, 0, 0, false, 4));
+    ASSERT_TRUE(doc.selectById("Эскиз1", "SKETCH", 0, 0, 0, true, 0));
+    EXPECT_FALSE(doc.featureRevolve({2 * Pi, false, 0, 0, true}))
+        << "a profile with an open line cannot be revolved";
+    EXPECT_TRUE(doc.body().IsNull());
+
+    PartDocument ring(ShippedTemplate(), "ring");
+    ring.insertSketch();
+    ring.createPolygon(0.005, 0.005, 0, 0.010, 0.005, 0, 4, false); // x 0..10, y 0..10
+    ring.createPolygon(0.005, 0.005, 0, 0.007, 0.005, 0, 4, false); // hole x 3..7, y 3..7
+    ring.insertSketch();
+    ring.insertSketch();
+    ring.createLine(0, -0.001, 0, 0.010, -0.001, 0); // axis y = -1 mm, in sketch 2
+    ring.insertSketch();
+    ASSERT_TRUE(ring.selectById("Line1@Эскиз2", "EXTSKETCHSEGMENT", 0, 0, 0, false, 4));
+    ASSERT_TRUE(ring.selectById("Эскиз1", "SKETCH", 0, 0, 0, true, 0));
+    ASSERT_TRUE(ring.featureRevolve({Pi, false, 0, 0, true}));
+    // Half a turn: π × (first moment of the outer square − that of the hole) about y = −1.
+    const double expected = Pi * (100 * 6 - 16 * 6);
+    EXPECT_LT(Relative(ring.volume(), expected), 1e-9);
+    EXPECT_TRUE(BRepCheck_Analyzer(ring.body()).IsValid());
+}
