@@ -80,17 +80,14 @@ TEST_F(Opener, FirstClickStartsShowsAndNavigatesWithoutLookingForAWindow) {
     EXPECT_EQ(strayRaised, 0);
     EXPECT_EQ(GetForegroundWindow(), nullptr);
 
-    // Exactly: Visible put true, then Navigate with the one address argument.
+    // Exactly: Visible put true, then Navigate with the one address argument, on one object.
     const auto calls = automation::trace::ReadTrace(trace.toStdString());
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].member, "Visible");
-    EXPECT_EQ(calls[0].kind, automation::CallKind::Put);
+    EXPECT_EQ(calls[0].member + "/" + automation::CallKindName(calls[0].kind), "Visible/put");
+    EXPECT_EQ(calls[1].member + "/" + automation::CallKindName(calls[1].kind), "Navigate/method");
     ASSERT_EQ(calls[0].args.size(), 1u);
-    EXPECT_EQ(calls[0].args[0].type, "bool");
-    EXPECT_TRUE(calls[0].args[0].boolean());
-    EXPECT_EQ(calls[1].member, "Navigate");
-    EXPECT_EQ(calls[1].kind, automation::CallKind::Method);
     ASSERT_EQ(calls[1].args.size(), 1u);
+    EXPECT_TRUE(calls[0].args[0].type == "bool" && calls[0].args[0].boolean());
     EXPECT_EQ(calls[1].args[0].type, "str");
     EXPECT_EQ(QString::fromStdString(calls[1].args[0].text()), WebAddress);
     EXPECT_EQ(calls[0].object, calls[1].object);
@@ -109,10 +106,6 @@ TEST_F(Opener, LaterClicksFromAnyWindowReuseTheBrowserAndRaiseItsFrame) {
     EXPECT_EQ(effects.events.back().url, QUrl(WebAddress));
     EXPECT_EQ(GetForegroundWindow(), frame);
 
-    Form1->OpenWebSite(QStringLiteral("https://example.org/other"));
-    EXPECT_EQ(created, 1);
-    EXPECT_EQ(urls(), 3);
-    EXPECT_EQ(effects.events.back().url, QUrl("https://example.org/other"));
     EXPECT_TRUE(effects.boxes().empty());
 }
 

@@ -60,13 +60,10 @@ TEST(Drawing, EmbeddedJpegDecodesToTheDimensionedDrawing) {
     EXPECT_GT(countNear(image, QColor(0, 200, 0), 50), 300) << "green dimension lines";
     // Mostly background.
     EXPECT_GT(countNear(image, QColor(0, 0, 0), 24), 700 * 352 * 3 / 4);
-}
 
-TEST(Drawing, BoltDrawingIsDecodedOnceFromTheEmbeddedJpeg) {
-    const QImage& first = BoltDrawing();
-    EXPECT_EQ(&first, &BoltDrawing());
-    const auto bytes = drawingBytes();
-    EXPECT_EQ(first, DecodeJpeg(bytes.data(), bytes.size()));
+    // The windows' picture is this one, decoded once.
+    EXPECT_EQ(BoltDrawing(), image);
+    EXPECT_EQ(&BoltDrawing(), &BoltDrawing());
 }
 
 TEST(Drawing, LabelsSitJustLeftOfTheirValueBoxes) {
@@ -151,16 +148,12 @@ TEST(Icons, Icon1Is32By32InSixteenColours) {
     ASSERT_EQ(icon.availableSizes(), QList<QSize>{QSize(32, 32)});
     const QImage image = icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
     QSet<QRgb> colours;
-    int transparent = 0;
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) {
             const QRgb p = image.pixel(x, y);
-            if (qAlpha(p) == 0)
-                ++transparent;
-            else
+            if (qAlpha(p) != 0)
                 colours.insert(p & 0xFFFFFF);
         }
-    EXPECT_LE(colours.size(), 16);
     EXPECT_GE(colours.size(), 3);
     // Only the standard sixteen colours.
     const QSet<QRgb> standard{0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
@@ -168,7 +161,6 @@ TEST(Icons, Icon1Is32By32InSixteenColours) {
                               0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
     for (const QRgb c : colours)
         EXPECT_TRUE(standard.contains(c)) << std::hex << c;
-    EXPECT_GT(transparent, 0);
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
     EXPECT_NE(qAlpha(image.pixel(16, 16)), 0);
 }
@@ -178,11 +170,9 @@ TEST(Icons, NamesAreLookedUpInTheGivenModuleOnly) {
     const QIcon main = LoadIconW(HInstance(), u"MAINICON");
     ASSERT_FALSE(main.isNull());
     EXPECT_FALSE(main.availableSizes().isEmpty());
-    EXPECT_TRUE(LoadIconW(HInstance(), u"ICON2").isNull());
-    EXPECT_TRUE(LoadIconW(HInstance(), u"ICON").isNull());
-    EXPECT_TRUE(LoadIconW(HInstance(), u"").isNull());
+    for (const char16_t* unknown : {u"ICON2", u"ICON", u""})
+        EXPECT_TRUE(LoadIconW(HInstance(), unknown).isNull());
     EXPECT_TRUE(LoadIconW(nullptr, u"ICON1").isNull());
-    EXPECT_TRUE(LoadIconW(HInstance(), nullptr).isNull());
 
     static const unsigned char junk[] = {1, 2, 3, 4, 5};
     const ResourceEntry entries[] = {{u"BROKEN", junk, sizeof junk}, {u"EMPTY", nullptr, 0}};
