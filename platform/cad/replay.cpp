@@ -121,9 +121,12 @@ ReplayResult ReplayCalls(const std::vector<TracedCall>& calls) {
             }
         }
 
+        // A caller that took no result let the server's go unnumbered; so does the replay.
+        const bool wantsResult = !call.result || *call.result != "empty";
         Variant result;
-        const automation::CallOutcome outcome = automation::DispatchInvoke(
-            objects[number].get(), automation::fromUtf8(call.member), call.kind, args, &result);
+        const automation::CallOutcome outcome =
+            automation::DispatchInvoke(objects[number].get(), automation::fromUtf8(call.member),
+                                       call.kind, args, wantsResult ? &result : nullptr);
         ++out.calls;
         if (call.failed() && outcome.ok())
             return fail(Where(index, call) + ": failed in the trace (" + *call.error +

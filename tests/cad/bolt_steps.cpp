@@ -1,6 +1,14 @@
 #include "bolt_steps.h"
 
+#include <BRepAdaptor_Surface.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRep_Tool.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <numbers>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -109,6 +117,94 @@ PartTemplate ShippedTemplate() {
     if (!t)
         throw std::runtime_error("shipped template: " + error);
     return *t;
+}
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+
+// Area of a regular hexagon (circumradius R, centred) inside a circle of radius rho.
+double HexagonInsideCircle(double R, double rho) {
+    const double a = R * std::cos(Pi / 6);
+    if (rho <= a)
+        return Pi * rho * rho;
+    if (rho >= R)
+        return HexagonArea(R);
+    const double segment = rho * rho * std::acos(a / rho) - a * std::sqrt(rho * rho - a * a);
+    return Pi * rho * rho - 6 * segment;
+}
+
+} // namespace
+
+double PappusVolume(const std::vector<Pt>& p) {
+    double moment = 0; // ∫∫ y dA
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const Pt& a = p[i];
+        const Pt& b = p[(i + 1) % p.size()];
+        moment += (a.x * b.y - b.x * a.y) * (a.y + b.y) / 6;
+    }
+    return 2 * Pi * std::abs(moment);
+}
+
+double HexagonArea(double circumradius) {
+    return 1.5 * std::sqrt(3.0) * circumradius * circumradius;
+}
+
+// At each x between the head's top and T1 the triangle spans from its slanted side out to
+// e/2, the hexagon's circumradius, so the cut takes the part of the hexagon outside the
+// circle through the slanted side. Simpson's rule, split at the kink where that circle
+// meets the flats.
+double ChamferVolume(const BoltDims& d) {
+    const double R = d.e / 2, K = d.K;
+    auto rho = [&](double x) { return 3 + (x + K) / (K - 2) * (R - 3); };
+    auto removed = [&](double x) { return HexagonArea(R) - HexagonInsideCircle(R, rho(x)); };
+    auto simpson = [&](double from, double to) {
+        const int n = 20000;
+        const double h = (to - from) / n;
+        double sum = removed(from) + removed(to);
+        for (int i = 1; i < n; ++i)
+            sum += removed(from + i * h) * (i % 2 ? 4 : 2);
+        return sum * h / 3;
+    };
+    const double a = R * std::cos(Pi / 6);
+    const double kink = -K + (a - 3) / (R - 3) * (K - 2);
+    if (kink > -K && kink < -2)
+        return simpson(-K, kink) + simpson(kink, -2);
+    return simpson(-K, -2);
+}
+
+double BoltVolume(const BoltDims& d) {
+    return PappusVolume(ShankProfile(d)) + HexagonArea(d.e / 2) * d.K - ChamferVolume(d);
+}
+
+void ExpectValidSolid(const TopoDS_Shape& body) {
+    ASSERT_FALSE(body.IsNull());
+    EXPECT_TRUE(BRepCheck_Analyzer(body).IsValid());
+    TopTools_IndexedMapOfShape solids, shells;
+    TopExp::MapShapes(body, TopAbs_SOLID, solids);
+    TopExp::MapShapes(body, TopAbs_SHELL, shells);
+    EXPECT_EQ(solids.Extent(), 1);
+    ASSERT_GT(shells.Extent(), 0);
+    for (int i = 1; i <= shells.Extent(); ++i)
+        EXPECT_TRUE(BRep_Tool::IsClosed(shells(i)));
+}
+
+std::vector<TopoDS_Face> FacesAtX(const TopoDS_Shape& body, double at) {
+    std::vector<TopoDS_Face> found;
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(body, TopAbs_FACE, faces);
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        BRepAdaptor_Surface s(TopoDS::Face(faces(i)));
+        if (s.GetType() == GeomAbs_Plane &&
+            std::abs(std::abs(s.Plane().Axis().Direction().X()) - 1) < 1e-12 &&
+            std::abs(s.Plane().Location().X() - at) < 1e-9)
+            found.push_back(TopoDS::Face(faces(i)));
+    }
+    return found;
+}
+
+double Relative(double value, double reference) {
+    return std::abs(value - reference) / std::abs(reference);
 }
 
 } // namespace krepiks::cad::test

@@ -42,4 +42,19 @@ StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last = Stage::
 // The shipped template.
 PartTemplate ShippedTemplate();
 
+// Independent figures, millimetres.
+// Pappus: a profile turned a full turn sweeps 2π times its first moment about the axis.
+double PappusVolume(const std::vector<Pt>& profile);
+double HexagonArea(double circumradius);
+// The volume the chamfer cut takes from the head, by numerical integration.
+double ChamferVolume(const BoltDims& d);
+// The whole bolt: shank, head, less the chamfer.
+double BoltVolume(const BoltDims& d);
+
+// One valid solid in closed shells.
+void ExpectValidSolid(const TopoDS_Shape& body);
+// Planar faces whose plane is x = at.
+std::vector<TopoDS_Face> FacesAtX(const TopoDS_Shape& body, double at);
+double Relative(double value, double reference);
+
 } // namespace krepiks::cad::test
