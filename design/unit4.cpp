@@ -7,6 +7,8 @@
 #include "design/read_dimension.h"
 #include "model/bolt.h"
 #include "model/solidworks.h"
+#include "platform/bevel_panel.h"
+#include "platform/link_label.h"
 #include "platform/ui_effects.h"
 #include "resources/drawing.h"
 #include "shell/application.h"
@@ -23,7 +25,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -79,10 +80,9 @@ template <class T> T* make(QWidget* parent, const char* name) {
     return widget;
 }
 
-QFrame* makePanel(QWidget* parent, const char* name) {
-    auto* panel = make<QFrame>(parent, name);
-    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setLineWidth(1);
+BevelPanel* makePanel(QWidget* parent, const char* name) {
+    auto* panel = new BevelPanel(BevelPanel::Bevel::Raised, BevelPanel::Bevel::Lowered, 1, parent);
+    panel->setObjectName(QString::fromLatin1(name));
     return panel;
 }
 
@@ -280,8 +280,8 @@ void TForm4::createLayout() {
 
     Panel3 = makePanel(GroupBox13, "Panel3");
 
-    Label17 = make<QLabel>(Panel3, "Label17");
-    Label17->setText(FooterLinkCaption());
+    Label17 = new LinkLabel(FooterLinkCaption(), Panel3);
+    Label17->setObjectName(QStringLiteral("Label17"));
     Label17->setGeometry(61, 5, 582, 24);
     setLook(Label17, makeFont(19, true, true), clRed);
     Label17->setCursor(Qt::PointingHandCursor);
@@ -293,9 +293,9 @@ void TForm4::createLayout() {
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
-    // Client area 706 x 600 below the menu bar, centred on the screen.
     GroupBox13->installEventFilter(this);
     GroupBox2->installEventFilter(this);
+    // Client area 706 x 600 below the menu bar, centred on the screen.
     resize(706, 600 + MainMenu1->sizeHint().height());
     arrangeDocked();
     if (QScreen* screen = this->screen()) {
@@ -320,13 +320,13 @@ void TForm4::connectHandlers() {
     connect(N5, &QAction::triggered, this, [this] { N5Click(); });
     connect(N6, &QAction::triggered, this, [this] { N6Click(); });
     connect(N7, &QAction::triggered, this, [this] { N7Click(); });
+    connect(Label17, &LinkLabel::clicked, this, [this] { Label17Click(); });
 
     for (const ExitBinding& binding : exitBindings)
         (this->*binding.box)->installEventFilter(this);
     for (QWidget* button : std::initializer_list<QWidget*>{Button1, Button2, Button3, Button4,
                                                            RadioButton1, RadioButton2})
         button->installEventFilter(this);
-    Label17->installEventFilter(this);
 }
 
 bool TForm4::event(QEvent* event) {
@@ -375,14 +375,6 @@ bool TForm4::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Resize:
         if (watched == GroupBox13 || watched == GroupBox2)
             arrangeDocked();
-        break;
-    case QEvent::MouseButtonRelease:
-        if (watched == Label17) {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton &&
-                Label17->rect().contains(mouse->position().toPoint()))
-                Label17Click();
-        }
         break;
     default:
         break;

@@ -7,7 +7,6 @@
 
 class QAction;
 class QComboBox;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +17,8 @@ class QRadioButton;
 
 namespace krepiks {
 
+class BevelPanel;
+class LinkLabel;
 class TADOConnection;
 class TADOQuery;
 
@@ -56,14 +57,14 @@ public:
     QLineEdit* Edit12 = nullptr;
     QLineEdit* Edit13 = nullptr;
     QLineEdit* Edit14 = nullptr;
-    QFrame* Panel1 = nullptr;
+    BevelPanel* Panel1 = nullptr;
     QLabel* Label1 = nullptr;
     QPushButton* Button4 = nullptr;
     QLineEdit* Edit15 = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;
-    QFrame* Panel3 = nullptr;
-    QLabel* Label17 = nullptr;
+    BevelPanel* Panel3 = nullptr;
+    LinkLabel* Label17 = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QAction* N7 = nullptr;
     QMenu* N1 = nullptr;

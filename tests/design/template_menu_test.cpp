@@ -4,7 +4,10 @@
 #include "about/unit5.h"
 #include "catalogue/unit2.h"
 #include "model/bolt.h"
+#include "platform/browser/browser.h"
+#include "platform/link_label.h"
 #include "shell/application.h"
+#include "shell/web_address.h"
 
 #include <QAction>
 #include <QMenu>
@@ -46,38 +49,14 @@ protected:
         return closed;
     }
 
-    struct Snapshot {
-        bool listMode;
-        QString listText;
-        QStringList boxes;
-        QString path;
-        bool build;
-        std::string isp, templatePath;
-        double d0, S, e;
-    };
-    Snapshot snapshot() const {
-        return {form()->RadioButton2->isChecked(),
-                form()->ComboBox1->currentText(),
-                boxTexts(),
-                form()->Edit15->text(),
-                form()->Button2->isEnabled(),
-                Bolt.isp,
-                Bolt.TemplatePath,
-                Bolt.d0,
-                Bolt.S,
-                Bolt.e};
-    }
-    void expectSame(const Snapshot& a, const Snapshot& b) {
-        EXPECT_EQ(a.listMode, b.listMode);
-        EXPECT_EQ(a.listText, b.listText);
-        EXPECT_EQ(a.boxes, b.boxes);
-        EXPECT_EQ(a.path, b.path);
-        EXPECT_EQ(a.build, b.build);
-        EXPECT_EQ(a.isp, b.isp);
-        EXPECT_EQ(a.templatePath, b.templatePath);
-        EXPECT_EQ(a.d0, b.d0);
-        EXPECT_EQ(a.S, b.S);
-        EXPECT_EQ(a.e, b.e);
+    // What the window shows and holds, as one comparable list.
+    QStringList state() const {
+        return boxTexts() << form()->ComboBox1->currentText() << form()->Edit15->text()
+                          << QString::number(form()->RadioButton2->isChecked())
+                          << QString::number(form()->Button2->isEnabled())
+                          << QString::fromStdString(Bolt.isp)
+                          << QString::fromStdString(Bolt.TemplatePath) << QString::number(Bolt.d0)
+                          << QString::number(Bolt.S) << QString::number(Bolt.e);
     }
 };
 
@@ -152,7 +131,7 @@ TEST_F(TemplateMenuTest, OverlongPathIsRefusedAndKept) {
 TEST_F(TemplateMenuTest, ExitAnsweredNoChangesNothing) {
     start();
     chooseName("M8x50");
-    const Snapshot before = snapshot();
+    const QStringList before = state();
     effects.answerNext(BoxResult::No);
     QTimer::singleShot(0, form(), [&] { clickMenu(form()->N6); });
     QTimer::singleShot(300, form(), [] { qApp->exit(7); });
@@ -164,7 +143,7 @@ TEST_F(TemplateMenuTest, ExitAnsweredNoChangesNothing) {
     EXPECT_EQ(boxes[0].icon, BoxIcon::Information);
     EXPECT_EQ(boxes[0].buttons, BoxButtons::YesNo);
     EXPECT_TRUE(form()->isVisible());
-    expectSame(before, snapshot());
+    EXPECT_EQ(state(), before);
 }
 
 TEST_F(TemplateMenuTest, ExitAnsweredYesEndsTheEventLoopWithZero) {
@@ -198,8 +177,8 @@ TEST_F(TemplateMenuTest, AboutAndTableWindowsLeaveTheWindowAsItWas) {
     chooseName("M12x100");
     typeInto(form()->Edit15, QStringLiteral("/typed/only.kprt"));
     click(form()->ComboBox1); // leaves Edit15
-    const Snapshot before = snapshot();
-    ASSERT_EQ(before.templatePath, "/typed/only.kprt");
+    const QStringList before = state();
+    ASSERT_EQ(Bolt.TemplatePath, "/typed/only.kprt");
 
     QWidget* about = runClosingModal([&] {
         QMenuBar* bar = form()->MainMenu1;
@@ -210,11 +189,11 @@ TEST_F(TemplateMenuTest, AboutAndTableWindowsLeaveTheWindowAsItWas) {
                           form()->N1->actionGeometry(form()->N5).center());
     });
     EXPECT_EQ(about, Form5);
-    expectSame(before, snapshot());
+    EXPECT_EQ(state(), before);
 
     QWidget* table = runClosingModal([&] { clickMenu(form()->N7); });
     EXPECT_EQ(table, Form2);
-    expectSame(before, snapshot());
+    EXPECT_EQ(state(), before);
     EXPECT_EQ(listEntries().size(), 12);
 }
 
@@ -239,4 +218,17 @@ TEST_F(TemplateMenuTest, FailedBuildIsReportedWithTheCursorRestored) {
     EXPECT_FALSE(effects.waitCursorShown());
     EXPECT_FALSE(form()->Button3->isEnabled());
     EXPECT_TRUE(form()->Button2->isEnabled());
+}
+
+TEST_F(TemplateMenuTest, FooterLinkOpensTheWebAddress) {
+    RegisterBrowserClass();
+    start();
+    click(form()->Label17);
+    ASSERT_EQ(effects.count(Kind::Url), 1);
+    for (const auto& event : effects.events) {
+        if (event.kind == Kind::Url) {
+            EXPECT_EQ(event.url, QUrl(WebAddress));
+        }
+    }
+    EXPECT_TRUE(effects.boxes().empty());
 }

@@ -144,28 +144,9 @@ TEST_F(VariantsTest, TypingIntoTheListSnapsBack) {
     EXPECT_EQ(Bolt.isp, "M12x70");
 }
 
-TEST_F(VariantsTest, ListKeepsCatalogueOrderAndDuplicates) {
-    start(TestCatalogue::Contents::Sample, [](TestCatalogue& c) {
-        c.exec("insert into \"Размеры\" (isp) values ('M6x40'), ('A-first?')");
-    });
-    const QStringList entries = listEntries();
-    ASSERT_EQ(entries.size(), 14);
-    EXPECT_EQ(entries.count("M6x40"), 2);
-    EXPECT_EQ(entries.back(), "A-first?");
-}
-
-TEST_F(VariantsTest, EmptyCatalogueGivesEmptyListAndFirstNameIs001) {
-    start(TestCatalogue::Contents::EmptyTables);
-    EXPECT_EQ(form()->ComboBox1->count(), 0);
-    clickRadio(form()->RadioButton1);
-    typeVariant();
-    EXPECT_TRUE(effects.boxes().empty());
-    EXPECT_EQ(catalogue->rowCount("Размеры"), 1);
-    EXPECT_EQ(catalogue->scalar("select isp from \"Размеры\""), "001");
-}
-
 TEST_F(VariantsTest, NamesFollowTheRowCount) {
     start(TestCatalogue::Contents::EmptyTables);
+    EXPECT_EQ(form()->ComboBox1->count(), 0);
     clickRadio(form()->RadioButton1);
     const auto insertRows = [&](int n) {
         catalogue->exec(QStringLiteral("insert into \"Размеры\" (isp) with recursive k(i) as "
