@@ -14,7 +14,8 @@
 // referenced double's value at the time of the call for &dbl, and null for empty. Arguments
 // are in the caller's order, not COM's. "result" is the result's T name ("empty" when the
 // call asked for none). Non-finite doubles are written as the strings "NaN", "Infinity" and
-// "-Infinity". A call that fails before Invoke (an unknown name) is traced with its error too.
+// "-Infinity". A call that fails before Invoke (an unknown name) is traced with its error too;
+// a call the program cannot make at all (no object to call on) never reaches this runtime.
 //
 // Object numbers count the distinct objects the trace has seen, from 1, in the order they
 // first appear in a line: the called object, then the arguments, then the result. A

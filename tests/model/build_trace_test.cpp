@@ -149,20 +149,3 @@ TEST_F(BuildTrace, FailedCallCarriesItsError) {
     EXPECT_EQ(traced.back().args[6].type, "cur");
     EXPECT_EQ(traced.back().args[6].integer(), 100);
 }
-
-TEST_F(BuildTrace, SecondBuildAppendsAnIdenticalScript) {
-    BuildModel(Bolt);
-    BuildModel(Bolt);
-    const std::vector<TracedCall> traced = trace::ReadTrace(path);
-    ASSERT_EQ(traced.size(), 700u);
-    for (size_t i = 0; i < 350; ++i) {
-        EXPECT_EQ(traced[i + 350].member, traced[i].member);
-        ASSERT_EQ(traced[i + 350].args.size(), traced[i].args.size());
-        for (size_t k = 0; k < traced[i].args.size(); ++k) {
-            EXPECT_EQ(traced[i + 350].args[k].type, traced[i].args[k].type);
-            if (traced[i].args[k].type != "disp") {
-                EXPECT_EQ(traced[i + 350].args[k].value, traced[i].args[k].value) << i;
-            }
-        }
-    }
-}

@@ -159,17 +159,3 @@ TEST(OleVariant, TemporariesAreReleased) {
     }
     EXPECT_EQ(probe->refCount(), 1u);
 }
-
-TEST(OleVariant, ArgumentMakers) {
-    EXPECT_TRUE(Str(u"").bstrVal().isNull());
-    EXPECT_FALSE(Str(u"Эскиз1").bstrVal().isNull());
-    EXPECT_EQ(Cur(-0.002).cyVal().int64, -20);
-    EXPECT_EQ(Cur(0.003).cyVal().int64, 30);
-    EXPECT_EQ(Cur(0.01).cyVal().int64, 100);
-    EXPECT_EQ(Bool(true).boolVal(), -1);
-    EXPECT_EQ(Bool(false).boolVal(), 0);
-    double storage = 1.5;
-    const Variant ref = RefDbl(storage);
-    storage = 2.5;
-    EXPECT_EQ(*ref.pdblVal(), 2.5);
-}
