@@ -52,6 +52,7 @@ public:
         if (auto* line = qobject_cast<QLineEdit*>(widget)) {
             if (index.column() == TTableQuery::NameColumn)
                 line->setMaxLength(MaxNameLength);
+            line->setAlignment(Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt()));
             TDBGrid* grid = grid_;
             QObject::connect(line, &QLineEdit::textEdited, line, [grid] {
                 if (grid->dataSet())

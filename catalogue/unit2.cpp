@@ -4,14 +4,15 @@
 #include "catalogue/database.h"
 #include "catalogue/table_query.h"
 #include "design/unit4.h"
+#include "platform/bevel_panel.h"
+#include "platform/link_label.h"
+#include "platform/ui_effects.h"
 #include "shell/application.h"
 #include "shell/unit1.h"
 #include "shell/web_address.h"
 
-#include <QFrame>
 #include <QHeaderView>
-#include <QLabel>
-#include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -111,20 +112,19 @@ void TForm2::createLayout() {
     Button1->hide();
     layout->addWidget(Button1);
 
-    Panel3 = make<QFrame>(this, "Panel3");
-    Panel3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Panel3->setLineWidth(1);
+    Panel3 = new BevelPanel(BevelPanel::Bevel::Raised, BevelPanel::Bevel::Lowered, 1, this);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
     Panel3->setFixedHeight(40);
     layout->addWidget(Panel3);
 
-    Label1 = make<QLabel>(Panel3, "Label1");
-    Label1->setText(FooterLinkCaption());
+    Label1 = new LinkLabel(FooterLinkCaption(), Panel3);
+    Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(makeFont(QStringLiteral("MS Sans Serif"), 24, true, true));
     setTextColor(Label1, clRed);
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->move(32, 5);
     Label1->adjustSize();
-    Label1->installEventFilter(this);
+    connect(Label1, &LinkLabel::clicked, this, &TForm2::Label1Click);
 
     // Client area 840 x 378, not resizable; a dialog without a parent opens centred.
     setFixedSize(840, 378);
@@ -153,17 +153,16 @@ void TForm2::showEvent(QShowEvent* event) {
         // The window still opens, with an empty grid.
         ShowErrorReport(error);
     }
-    DBGrid1->setFocus();
+    uiEffects().setFocus(DBGrid1);
 }
 
-bool TForm2::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == Label1 && event->type() == QEvent::MouseButtonRelease) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton &&
-            Label1->rect().contains(mouse->position().toPoint()))
-            Label1Click();
+void TForm2::keyPressEvent(QKeyEvent* event) {
+    // The window has no cancel button: Esc leaves it open.
+    if (event->key() == Qt::Key_Escape || event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
     }
-    return QDialog::eventFilter(watched, event);
+    QDialog::keyPressEvent(event);
 }
 
 } // namespace krepiks

@@ -3,12 +3,12 @@
 // place through the design window's connection.
 #include <QDialog>
 
-class QFrame;
-class QLabel;
 class QPushButton;
 
 namespace krepiks {
 
+class BevelPanel;
+class LinkLabel;
 class TTableQuery;
 class TDBGrid;
 class TDBNavigator;
@@ -23,8 +23,8 @@ public:
     TDBGrid* DBGrid1 = nullptr;
     TDBNavigator* DBNavigator2 = nullptr;
     QPushButton* Button1 = nullptr;
-    QFrame* Panel3 = nullptr;
-    QLabel* Label1 = nullptr;
+    BevelPanel* Panel3 = nullptr;
+    LinkLabel* Label1 = nullptr;
 
     // Each opening shows the table as the file holds it now, from its first row.
     void FormActivate();
@@ -32,7 +32,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void createLayout();

@@ -3,12 +3,13 @@
 
 #include "catalogue/database.h"
 #include "design/unit4.h"
+#include "platform/bevel_panel.h"
+#include "platform/browser/browser.h"
 #include "platform/exception.h"
+#include "platform/link_label.h"
 #include "shell/web_address.h"
 
-#include <QFrame>
 #include <QHeaderView>
-#include <QLabel>
 #include <QPushButton>
 
 using namespace krepiks;
@@ -74,6 +75,8 @@ TEST_F(TableLayout, WindowGridColumnsAndFooter) {
     const QRect navigatorBox = Form2->DBNavigator2->geometry();
     const QRect footerBox = Form2->Panel3->geometry();
     EXPECT_EQ(footerBox, QRect(0, 338, 840, 40));
+    EXPECT_EQ(Form2->Panel3->bevelOuter(), BevelPanel::Bevel::Raised);
+    EXPECT_EQ(Form2->Panel3->bevelInner(), BevelPanel::Bevel::Lowered);
     EXPECT_EQ(navigatorBox, QRect(0, 313, 840, 25));
     EXPECT_EQ(gridBox, QRect(0, 0, 840, 313));
 
@@ -91,6 +94,23 @@ TEST_F(TableLayout, WindowGridColumnsAndFooter) {
     EXPECT_TRUE(Form2->Label1->font().bold() && Form2->Label1->font().underline());
     EXPECT_EQ(Form2->Label1->palette().color(QPalette::WindowText), QColor(0xFF, 0, 0));
     EXPECT_EQ(Form2->Label1->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(TableLayout, TheFooterLinkOpensTheAddressThroughTheSplashWindow) {
+    RegisterBrowserClass();
+    open();
+    QTest::mouseClick(Form2->Label1, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_EQ(effects.count(RecordingEffects::Kind::Url), 1);
+    EXPECT_EQ(effects.events.back().url, QUrl(WebAddress));
+    EXPECT_TRUE(effects.boxes().empty());
+}
+
+TEST_F(TableLayout, EscLeavesTheWindowOpen) {
+    open();
+    QTest::keyClick(grid(), Qt::Key_Escape);
+    QTest::keyClick(Form2, Qt::Key_Escape);
+    EXPECT_TRUE(Form2->isVisible());
+    EXPECT_TRUE(query()->Active());
 }
 
 TEST_F(TableLayout, ResizedColumnsKeepTheirWidthAcrossOpenings) {
