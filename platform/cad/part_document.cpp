@@ -30,6 +30,7 @@
 #include <StlAPI_Writer.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -915,11 +916,15 @@ const MeshData& PartDocument::mesh() const {
                 mesh_.triangles.push_back({base + a - 1, base + b - 1, base + c - 1});
             }
         }
-        TopTools_IndexedMapOfShape edges;
-        TopExp::MapShapes(body_, TopAbs_EDGE, edges);
+        TopTools_IndexedDataMapOfShapeListOfShape edges;
+        TopExp::MapShapesAndAncestors(body_, TopAbs_EDGE, TopAbs_FACE, edges);
         for (int i = 1; i <= edges.Extent(); ++i) {
-            const TopoDS_Edge& edge = TopoDS::Edge(edges(i));
+            const TopoDS_Edge& edge = TopoDS::Edge(edges.FindKey(i));
             if (BRep_Tool::Degenerated(edge))
+                continue;
+            // The seam of a closed surface is no edge a person sees.
+            const TopTools_ListOfShape& faces = edges.FindFromIndex(i);
+            if (!faces.IsEmpty() && BRep_Tool::IsClosed(edge, TopoDS::Face(faces.First())))
                 continue;
             BRepAdaptor_Curve curve(edge);
             GCPnts_TangentialDeflection points(curve, 0.1, size * 5e-4);
