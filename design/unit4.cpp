@@ -62,10 +62,14 @@ QFont makeFont(int pixels, bool bold = false, bool underline = false) {
 }
 
 void setTextColor(QWidget* widget, const QColor& color) {
+    // Only the enabled groups: a disabled control keeps the style's grey text, so the user
+    // can tell which controls apply in the current mode.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    palette.setColor(QPalette::ButtonText, color);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, color);
+        palette.setColor(group, QPalette::Text, color);
+        palette.setColor(group, QPalette::ButtonText, color);
+    }
     widget->setPalette(palette);
 }
 

@@ -10,6 +10,7 @@
 #include "shell/unit1.h"
 
 #include <QFileInfo>
+#include <QFont>
 #include <QGuiApplication>
 #include <cstdio>
 #include <dlfcn.h>
@@ -41,7 +42,14 @@ QString codeAddress() {
 
 } // namespace
 
-KrepiksApplication::KrepiksApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+KrepiksApplication::KrepiksApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The windows name the original's fonts; map them to metric-alike faces with Cyrillic
+    // so captions fit their boxes as they did there.
+    const QStringList sans = {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                              QStringLiteral("DejaVu Sans")};
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), sans);
+}
 
 bool KrepiksApplication::notify(QObject* receiver, QEvent* event) {
     try {

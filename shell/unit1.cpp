@@ -140,8 +140,12 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::Timer1Timer() {
-    if (TimerTicks == 0)
+    if (TimerTicks == 0) {
+        // Showing the design window also activates it, which lets it initialise itself.
         Form4->show();
+        Form4->raise();
+        Form4->activateWindow();
+    }
     ++TimerTicks;
     setVisible(false);
 }

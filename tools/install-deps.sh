@@ -10,7 +10,7 @@ packages=(
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
   libocct-visualization-dev libocct-ocaf-dev libocct-data-exchange-dev libtbb-dev
   libgtest-dev libbenchmark-dev
-  fonts-dejavu-core dbus dbus-daemon
+  fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
 )
 
 missing=()
