@@ -31,18 +31,16 @@ TEST_F(TableEditing, AnEditReachesTheFileWhenTheRowIsLeft) {
     EXPECT_EQ(query()->RecNo(), 1);
     EXPECT_EQ(grid()->currentIndex().row(), 1);
     EXPECT_EQ(cell(0, "d0"), "5.5");
-    EXPECT_TRUE(effects.boxes().empty());
-}
 
-TEST_F(TableEditing, AClickOnAnotherRowPostsToo) {
-    open();
+    // A click on a cell of another row leaves the row just the same.
     goToField("isp");
-    typeOver("M6x45");
+    typeOver("M8x55");
     const QModelIndex target = query()->index(5, 3);
     QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(target).center());
-    EXPECT_EQ(catalogue.scalar("select isp from \"Размеры\" where id=1"), "M6x45");
+    EXPECT_EQ(catalogue.scalar("select isp from \"Размеры\" where id=2"), "M8x55");
     EXPECT_EQ(grid()->currentIndex(), target);
     EXPECT_EQ(query()->RecNo(), 5);
+    EXPECT_TRUE(effects.boxes().empty());
 }
 
 TEST_F(TableEditing, PostWritesAndCancelDrops) {
@@ -78,24 +76,23 @@ TEST_F(TableEditing, PostWritesAndCancelDrops) {
     EXPECT_EQ(stored("select d1 from \"Размеры\" where isp='M10x80'"), "10");
 }
 
-TEST_F(TableEditing, TypingAKeyInACellStartsEditingWithThatKey) {
+TEST_F(TableEditing, EditingStartsWithAKeyTypedOrTheEditButton) {
     open();
     goToField("d2");
     QTest::keyClick(grid(), Qt::Key_7);
     ASSERT_NE(editor(), nullptr);
     EXPECT_EQ(query()->state(), TTableQuery::State::Edit);
     EXPECT_TRUE(editor()->text().endsWith('7'));
-}
+    click("Cancel");
 
-TEST_F(TableEditing, TheEditButtonStartsEditingWithoutTyping) {
-    open();
     click("Edit");
     EXPECT_EQ(query()->state(), TTableQuery::State::Edit);
     EXPECT_FALSE(button("Edit")->isEnabled());
     EXPECT_EQ(query()->headerData(0, Qt::Vertical).toString(), "I");
     click("Post");
     EXPECT_EQ(query()->state(), TTableQuery::State::Browse);
-    EXPECT_EQ(catalogue.rowCount("Размеры"), 12);
+    EXPECT_EQ(query()->headerData(0, Qt::Vertical).toString(), "\u25BA");
+    EXPECT_EQ(stored(d0Sql("M6x40")), "5.2");
 }
 
 TEST_F(TableEditing, NavigatorButtonsFollowThePositionAndTheState) {
@@ -148,33 +145,29 @@ TEST_F(TableEditing, DeleteAsksAndOnlyOkRemovesTheRow) {
     EXPECT_EQ(query()->RecNo(), 3);
     EXPECT_EQ(cell(3, "isp"), "M12x70") << "the next row becomes current";
     EXPECT_EQ(grid()->currentIndex().row(), 3);
-}
 
-TEST_F(TableEditing, CtrlDeleteInTheGridAsksToo) {
-    open();
+    // Ctrl+Delete in the grid asks the same question.
     query()->Last();
     effects.answerNext(BoxResult::Cancel);
     key(Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_EQ(effects.boxes().size(), 1u);
-    EXPECT_EQ(catalogue.rowCount("Размеры"), 12);
+    EXPECT_EQ(effects.boxes().size(), 3u);
+    EXPECT_EQ(catalogue.rowCount("Размеры"), 11);
     effects.answerNext(BoxResult::Ok);
     key(Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_EQ(catalogue.rowCount("Размеры"), 11);
-    EXPECT_EQ(query()->RecNo(), 10) << "the last row gone, the one above it is current";
+    EXPECT_EQ(catalogue.rowCount("Размеры"), 10);
+    EXPECT_EQ(query()->RecNo(), 9) << "the last row gone, the one above it is current";
     EXPECT_FALSE(button("Next")->isEnabled());
-}
 
-TEST_F(TableEditing, ARefusedDeleteKeepsTheRow) {
+    // A delete the file refuses is reported and the row stays.
     catalogue.exec("create trigger keep before delete on \"Размеры\" "
                    "begin select raise(abort, 'kept'); end");
-    open();
     effects.answerNext(BoxResult::Ok);
     click("Delete");
     const auto boxes = errorBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "kept.");
-    EXPECT_EQ(query()->rowCount(), 12);
-    EXPECT_EQ(cell(0, "isp"), "M6x40");
+    EXPECT_EQ(query()->rowCount(), 10);
+    EXPECT_EQ(cell(9, "isp"), "M22x120");
 }
 
 TEST_F(TableEditing, ANewRowLeftEmptyAddsNothing) {
@@ -189,6 +182,15 @@ TEST_F(TableEditing, ANewRowLeftEmptyAddsNothing) {
     EXPECT_EQ(query()->rowCount(), 12);
     EXPECT_EQ(query()->RecNo(), 3);
     EXPECT_EQ(cell(4, "isp"), "M12x70");
+
+    // A click below the new row lands on the row clicked, once the new row is gone.
+    key(Qt::Key_Insert);
+    const QModelIndex below = query()->index(6, 2);
+    ASSERT_EQ(cell(6, "isp"), "M12x100");
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(below).center());
+    EXPECT_EQ(query()->rowCount(), 12);
+    EXPECT_EQ(cell(query()->RecNo(), "isp"), "M12x100");
+    EXPECT_EQ(grid()->currentIndex().row(), query()->RecNo());
 
     // Down on the last row starts one; Down again stays on it; Up drops it.
     query()->Last();
@@ -267,27 +269,7 @@ TEST_F(TableEditing, ARefusedSaveIsReportedAndTheRowStaysInEditing) {
     EXPECT_EQ(stored(d0Sql("M8x50")), "6.9");
 }
 
-TEST_F(TableEditing, TextThatIsNoNumberIsRefused) {
-    open();
-    goToField("d0");
-    typeOver("abc");
-    enter();
-    const auto boxes = errorBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "'abc' is not a valid floating point value for field 'd0'");
-    EXPECT_EQ(cell(0, "d0"), "5.2");
-    key(Qt::Key_Down);
-    EXPECT_EQ(stored(d0Sql("M6x40")), "5.2");
-
-    // Clearing a number stores no value.
-    goToField("d2");
-    typeOver("");
-    QTest::keyClick(editor(), Qt::Key_Delete);
-    key(Qt::Key_Up);
-    EXPECT_EQ(catalogue.scalar("select d2 from \"Размеры\" where isp='M8x50'"), "");
-}
-
-TEST_F(TableEditing, NumbersUseTheRegionalDecimalSeparator) {
+TEST_F(TableEditing, NumbersAreTypedWithTheRegionalSeparatorAndCheckedAsNumbers) {
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     open();
@@ -297,6 +279,23 @@ TEST_F(TableEditing, NumbersUseTheRegionalDecimalSeparator) {
     click("Post");
     EXPECT_EQ(stored(d0Sql("M6x40")), "12.5");
     EXPECT_EQ(cell(0, "d0"), "12,5");
+
+    goToField("d0");
+    typeOver("abc");
+    enter();
+    const auto boxes = errorBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "'abc' is not a valid floating point value for field 'd0'");
+    EXPECT_EQ(cell(0, "d0"), "12,5");
+    key(Qt::Key_Down);
+    EXPECT_EQ(stored(d0Sql("M6x40")), "12.5");
+
+    // Clearing a number stores no value.
+    goToField("d2");
+    typeOver("");
+    QTest::keyClick(editor(), Qt::Key_Delete);
+    key(Qt::Key_Up);
+    EXPECT_EQ(catalogue.scalar("select d2 from \"Размеры\" where isp='M8x50'"), "");
     QLocale::setDefault(previous);
 }
 

@@ -5,7 +5,6 @@
 #include "support/recording_effects.h"
 #include "support/test_catalogue.h"
 
-#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 using namespace krepiks;
@@ -84,42 +83,15 @@ TEST_F(QueryTest, EditingAnEmptyTableStartsTheFirstRow) {
     EXPECT_EQ(query.RecNo(), 0);
 }
 
-TEST_F(QueryTest, FieldsAreFoundByNameAndTheKeyIsReadOnly) {
+TEST_F(QueryTest, TheKeyIsReadOnlyAndANameKeepsToItsColumnSize) {
     openOn(AllRows);
     query.MoveTo(1);
-    EXPECT_DOUBLE_EQ(query.FieldAsFloat("s"), 13.0);
-    EXPECT_DOUBLE_EQ(query.FieldAsFloat("S"), 13.0);
-    EXPECT_THROW(query.FieldValue("nothing"), EDatabaseError);
     EXPECT_THROW(query.SetField("id", 77), EDatabaseError);
     EXPECT_FALSE(query.flags(query.index(1, TTableQuery::KeyColumn)) & Qt::ItemIsEditable);
-    EXPECT_TRUE(query.flags(query.index(1, TTableQuery::NameColumn)) & Qt::ItemIsEditable);
-    // A long name is cut to the column's size.
+    EXPECT_FALSE(query.setData(query.index(3, 2), "1")) << "only the current row takes values";
     query.SetFieldText(TTableQuery::NameColumn, QString(200, 'x'));
     query.Post();
     EXPECT_EQ(catalogue.scalar("select length(isp) from \"Размеры\" where id=2"), "150");
-}
-
-TEST_F(QueryTest, AResultWithoutAFieldOfTheGridFailsToOpen) {
-    query.setObjectName("ADOQuery1");
-    try {
-        openOn("select id, isp from Размеры");
-        FAIL();
-    } catch (const EDatabaseError& error) {
-        EXPECT_STREQ(error.what(), "ADOQuery1: Field 'd0' not found");
-    }
-    EXPECT_FALSE(query.Active());
-}
-
-TEST_F(QueryTest, OnlyTheCurrentRowTakesTypedValues) {
-    openOn(AllRows);
-    EXPECT_FALSE(query.setData(query.index(3, 2), "1"));
-    EXPECT_FALSE(query.Editing());
-    EXPECT_TRUE(query.setData(query.index(0, 2), "1"));
-    EXPECT_TRUE(query.Editing());
-    // The same value again changes nothing on a row not in editing.
-    query.Cancel();
-    EXPECT_TRUE(query.setData(query.index(0, 2), "5.2"));
-    EXPECT_FALSE(query.Editing());
 }
 
 TEST_F(QueryTest, NumbersShowInTheGeneralFormat) {
@@ -131,29 +103,4 @@ TEST_F(QueryTest, NumbersShowInTheGeneralFormat) {
     EXPECT_EQ(TTableQuery::DisplayText(2, 0.00005), "5E-5");
     EXPECT_EQ(TTableQuery::DisplayText(2, QVariant()), "");
     EXPECT_EQ(TTableQuery::DisplayText(1, QStringLiteral("M6")), "M6");
-}
-
-TEST_F(QueryTest, ClosingTheConnectionDropsAnUnpostedRow) {
-    openOn(AllRows);
-    QSignalSpy resets(&query, &QAbstractItemModel::modelReset);
-    query.Append();
-    query.SetField("isp", "lost");
-    connection.Close();
-    EXPECT_FALSE(query.Active());
-    EXPECT_EQ(query.rowCount(), 0);
-    EXPECT_EQ(resets.count(), 1);
-    EXPECT_EQ(catalogue.rowCount("Размеры"), 12);
-    EXPECT_THROW(query.Next(), EDatabaseError);
-}
-
-TEST_F(QueryTest, DeletingAnUnpostedNewRowOnlyDropsIt) {
-    openOn(AllRows);
-    query.MoveTo(2);
-    query.Insert();
-    query.SetField("isp", "draft");
-    query.Delete();
-    EXPECT_FALSE(query.Editing());
-    EXPECT_EQ(query.rowCount(), 12);
-    EXPECT_EQ(query.FieldAsString("isp"), "M10x60");
-    EXPECT_EQ(catalogue.rowCount("Размеры"), 12);
 }
