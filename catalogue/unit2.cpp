@@ -38,10 +38,13 @@ QFont tahoma(int pixels, bool bold = false) {
     return makeFont(QStringLiteral("Tahoma"), pixels, bold);
 }
 
+// Enabled groups only: a disabled control keeps the style's grey.
 void setTextColor(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, color);
+        palette.setColor(group, QPalette::Text, color);
+    }
     widget->setPalette(palette);
 }
 
