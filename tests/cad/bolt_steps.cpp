@@ -111,6 +111,24 @@ StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last) {
     return r;
 }
 
+krepiks::TBolt BoltOf(const BoltDims& d) {
+    krepiks::TBolt bolt;
+    bolt.isp = d.name;
+    bolt.d0 = d.d0, bolt.d1 = d.d1, bolt.d2 = d.d2, bolt.K = d.K, bolt.L = d.L;
+    bolt.L2 = d.L2, bolt.L3 = d.L3, bolt.b = d.b, bolt.c = d.c, bolt.e = d.e;
+    bolt.TemplatePath = KREPIKS_PART_TEMPLATE;
+    return bolt;
+}
+
+automation::Variant Call(automation::IDispatch* object, const std::u16string& member,
+                         std::vector<automation::Variant> args, automation::CallKind kind) {
+    automation::Variant result;
+    const auto outcome = automation::DispatchInvoke(object, member, kind, args, &result);
+    if (!outcome.ok())
+        throw std::runtime_error(automation::toUtf8(member) + ": " + outcome.message);
+    return result;
+}
+
 PartTemplate ShippedTemplate() {
     std::string error;
     auto t = LoadPartTemplate(KREPIKS_PART_TEMPLATE, &error);

@@ -1,6 +1,8 @@
 #pragma once
 // The bolt build's geometry steps, issued straight on a part document with the values the
 // build script sends, so the geometry can be checked stage by stage without automation.
+#include "model/bolt.h"
+#include "platform/automation/invoke.h"
 #include "platform/cad/part_document.h"
 
 #include <cmath>
@@ -35,6 +37,14 @@ struct StepResults {
     bool revolve = false, facePick = false, extrusion = false, axisPick = false, axis = false;
     bool chamfer = false;
 };
+
+// The bolt record the program's build would read for d, with the shipped template.
+krepiks::TBolt BoltOf(const BoltDims& d);
+
+// One late-bound call; throws std::runtime_error with the automation error's text.
+automation::Variant Call(automation::IDispatch* object, const std::u16string& member,
+                         std::vector<automation::Variant> args = {},
+                         automation::CallKind kind = automation::CallKind::Method);
 
 // Runs the script's geometry calls up to and including stage.
 StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last = Stage::Chamfer);

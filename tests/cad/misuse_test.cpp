@@ -1,8 +1,8 @@
-// Calls out of order, with nothing selected, after Quit, and a few thousand random ones:
+// Calls out of order, with nothing selected, and a few thousand random ones (quits among them):
 // every call gives a result or an automation error.
+#include "bolt_steps.h"
 #include "platform/automation/dispatch_object.h"
 #include "platform/cad/cad_server.h"
-#include "script_client.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <algorithm>
@@ -84,27 +84,6 @@ TEST(Misuse, OutOfOrderCallsOnAFreshDocument) {
     EXPECT_TRUE(Call(get(u"FeatureManager").get(), u"FeatureExtrusion", extrusion).dispVal());
     EXPECT_NEAR(doc->volume(), 400 * 10, 1e-6);
     EXPECT_EQ(doc->activeSketch(), -1);
-}
-
-TEST(Misuse, RepeatedNewDocumentAndCallsAfterQuit) {
-    std::shared_ptr<CadSession> session;
-    DispatchPtr app = CreateCadApplication(false, &session);
-    std::vector<DispatchPtr> parts;
-    for (int i = 0; i < 5; ++i)
-        parts.push_back(Call(app.get(), u"NewDocument", {Path(), Zero, Zero, Zero}).dispVal());
-    ASSERT_EQ(session->documents().size(), 5u);
-    EXPECT_EQ(session->documents()[4]->title(), "Деталь5");
-    ASSERT_NO_THROW(SendBuildScript(app.get(), WorkedExample(), KREPIKS_PART_TEMPLATE));
-    const DispatchPtr sm = Call(parts[0].get(), u"SketchManager").dispVal();
-    Call(Call(app.get(), u"Application").dispVal().get(), u"Quit");
-    // A second Quit, and anything else, on any object of it: the server has gone away.
-    for (auto* object : {app.get(), parts[0].get(), parts[4].get(), sm.get()}) {
-        Variant r;
-        const auto outcome = automation::DispatchInvoke(object, u"Quit", CallKind::Method, {}, &r);
-        EXPECT_EQ(outcome.code, automation::RPC_E_DISCONNECTED);
-    }
-    EXPECT_THROW(Call(app.get(), u"NewDocument", {Path(), Zero, Zero, Zero}), std::runtime_error);
-    EXPECT_EQ(session->documents().size(), 6u) << "what was built stays as it was";
 }
 
 // Random members, argument counts and types, on every object the calls hand out, with a

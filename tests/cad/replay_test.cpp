@@ -1,8 +1,9 @@
 // A traced build replays to the same part, in process and through krepiks-cad.
+#include "bolt_steps.h"
+#include "model/solidworks.h"
 #include "platform/automation/dispatch_object.h"
 #include "platform/automation/trace.h"
 #include "platform/cad/replay.h"
-#include "script_client.h"
 
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
@@ -55,17 +56,21 @@ protected:
         unsetenv("KREPIKS_AUTOMATION_TRACE");
         automation::trace::Reload();
     }
-    // Traces a browser call and a whole build; returns the built part's volume.
+    // Traces a browser call and one build of the program with its close; returns the
+    // built part's volume.
     double TraceOneBuild() {
+        RegisterCadServer();
         StartTracing();
         DispatchPtr browser(new Browser);
         Call(browser.get(), u"Visible", {Variant::fromBool(true)}, automation::CallKind::Put);
-        std::shared_ptr<CadSession> session;
-        DispatchPtr app = CreateCadApplication(false, &session);
-        SendBuildScript(app.get(), WorkedExample(), KREPIKS_PART_TEMPLATE);
+        krepiks::TBolt bolt = BoltOf(WorkedExample());
+        krepiks::BuildModel(bolt);
+        const auto session = RunningCadSession();
         Call(browser.get(), u"Navigate", {Variant::fromBStr(automation::BStr(u"http://x"))});
-        Call(Call(app.get(), u"Application").dispVal().get(), u"Quit");
+        krepiks::CloseSolidWorks();
+        krepiks::ReleaseSolidWorks();
         StopTracing();
+        UnregisterCadServer();
         return session->documents().at(0)->volume();
     }
     static std::string Run(const std::string& arguments, int* status) {
@@ -100,7 +105,7 @@ TEST_F(Replay, TheTraceOfOneBuildReplaysToTheSameVolume) {
     const double built = TraceOneBuild();
     const ReplayResult replay = ReplayTraceFile(trace);
     ASSERT_TRUE(replay.ok) << replay.message;
-    EXPECT_EQ(replay.calls, 2u + 348u + 2u); // Visible, NewDocument, the script, Application, Quit
+    EXPECT_EQ(replay.calls, 2u + 348u + 2u); // Visible, NewDocument, the script; Application, Quit
     EXPECT_EQ(replay.skipped, 2u);           // the browser's two calls
     const auto doc = replay.lastDocument();
     ASSERT_TRUE(doc);

@@ -1,9 +1,8 @@
 // The automation face of the CAD stand-in: creation, the build script's calls, automation
 // errors, and the end of an application.
+#include "bolt_steps.h"
 #include "platform/cad/cad_server.h"
-#include "script_client.h"
 
-#include <BRepCheck_Analyzer.hxx>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -45,28 +44,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(Server, TheWholeScriptBuildsTheWorkedExample) {
-    DispatchPtr app = Create();
-    ASSERT_TRUE(app);
-    const ScriptRun run = SendBuildScript(app.get(), WorkedExample(), templatePath);
-    EXPECT_EQ(run.callsAfterNewDocument, 348);
-    const auto session = RunningCadSession();
-    ASSERT_TRUE(session);
-    EXPECT_TRUE(session->visible());
-    ASSERT_EQ(session->documents().size(), 1u);
-    const PartDocument& doc = *session->documents()[0];
-    EXPECT_EQ(doc.title(), "Деталь1");
-    ASSERT_FALSE(doc.body().IsNull());
-    EXPECT_TRUE(BRepCheck_Analyzer(doc.body()).IsValid());
-    // The same bolt built straight on a document.
-    PartDocument direct(ShippedTemplate(), "direct");
-    ASSERT_TRUE(BuildBolt(direct, WorkedExample()).chamfer);
-    EXPECT_NEAR(doc.volume(), direct.volume(), 1e-9 * direct.volume());
-    EXPECT_EQ(doc.features().size(), 7u);
-    EXPECT_EQ(doc.view().rotations, 133);
-    EXPECT_EQ(doc.view().zoomsToFit, 1);
-}
 
 TEST_F(Server, CreationJoinsTheRunningApplicationUntilItQuits) {
     DispatchPtr first = Create();

@@ -1,7 +1,8 @@
 // The CAD application's window, driven as a person would.
+#include "bolt_steps.h"
+#include "model/solidworks.h"
 #include "platform/cad/cad_window.h"
 #include "platform/cad/part_view.h"
-#include "script_client.h"
 #include "support/recording_effects.h"
 
 #include <BRepGProp.hxx>
@@ -76,17 +77,28 @@ class Window : public ::testing::Test {
 protected:
     void SetUp() override {
         InstallCadWindows();
-        app = CreateCadApplication(true, &session);
+        RegisterCadServer();
+        Start();
     }
     void TearDown() override {
+        krepiks::ReleaseSolidWorks();
         if (session)
             session->quit();
         Settle();
+        UnregisterCadServer();
         SetSessionViewFactory(nullptr);
     }
-    // Visible, a new document and the whole build, then the window catches up.
+    // Creates the application as the program does, or joins the one that runs.
+    void Start() {
+        automation::CLSID clsid;
+        automation::CLSIDFromProgID(CadProgId, &clsid);
+        automation::CoCreateInstance(clsid, nullptr, 5, app.put());
+        session = RunningCadSession();
+    }
+    // The program's build; the window then catches up.
     CadWindow* Build(const BoltDims& d = WorkedExample()) {
-        SendBuildScript(app.get(), d, KREPIKS_PART_TEMPLATE);
+        krepiks::TBolt bolt = BoltOf(d);
+        krepiks::BuildModel(bolt);
         Settle();
         return FindWindow();
     }
@@ -167,7 +179,8 @@ TEST_F(Window, DraggingOrbitsAndTheWheelZooms) {
     EXPECT_DOUBLE_EQ(view->zoom(), 1.0);
 }
 
-TEST_F(Window, ClosingTheWindowEndsTheApplication) {
+TEST_F(Window, ClosingTheWindowOrQuittingEndsTheApplication) {
+    // The title bar's close.
     QPointer<CadWindow> window = Build();
     ASSERT_TRUE(window);
     window->close();
@@ -179,11 +192,10 @@ TEST_F(Window, ClosingTheWindowEndsTheApplication) {
                                                     {Variant::fromBool(true)}, &r);
     EXPECT_EQ(outcome.code, automation::RPC_E_DISCONNECTED);
     EXPECT_EQ(outcome.message, "The object invoked has disconnected from its clients");
-    EXPECT_EQ(FindWindow(), nullptr);
-}
 
-TEST_F(Window, TheCloseCommandAndQuitBothEndIt) {
-    QPointer<CadWindow> window = Build();
+    // The menu's close, on the application the next build starts.
+    Start();
+    window = Build();
     ASSERT_TRUE(window);
     QAction* close = window->findChild<QAction*>("CloseAction");
     ASSERT_NE(close, nullptr);
@@ -193,13 +205,14 @@ TEST_F(Window, TheCloseCommandAndQuitBothEndIt) {
     EXPECT_FALSE(window);
     EXPECT_FALSE(session->alive());
 
-    // A new application, ended by Quit from its client.
-    app = CreateCadApplication(true, &session);
+    // Quit from the client.
+    Start();
     window = Build();
     ASSERT_TRUE(window);
-    Call(Call(app.get(), u"Application").dispVal().get(), u"Quit");
+    krepiks::CloseSolidWorks();
     Settle();
     EXPECT_FALSE(window);
+    EXPECT_EQ(FindWindow(), nullptr);
 }
 
 TEST_F(Window, HiddenWhileNotVisible) {
@@ -280,8 +293,7 @@ TEST_F(Window, AnEmptyPartHasNothingToSave) {
 TEST_F(Window, ClickingADocumentShowsIt) {
     CadWindow* window = Build(SampleVariants().front());
     ASSERT_NE(window, nullptr);
-    SendBuildScript(app.get(), WorkedExample(), KREPIKS_PART_TEMPLATE);
-    Settle();
+    Build();
     QTreeWidget* tree = window->documentTree();
     ASSERT_EQ(tree->topLevelItemCount(), 2);
     EXPECT_EQ(session->activeIndex(), 1) << "the newest document is active";
