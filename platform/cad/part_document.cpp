@@ -24,6 +24,7 @@
 #include <IFSelect_ReturnStatus.hxx>
 #include <Interface_Static.hxx>
 #include <Poly_Triangulation.hxx>
+#include <STEPControl_Controller.hxx>
 #include <STEPControl_Writer.hxx>
 #include <ShapeUpgrade_UnifySameDomain.hxx>
 #include <Standard_Failure.hxx>
@@ -966,12 +967,20 @@ bool PartDocument::saveStep(const std::string& path, std::string* error) const {
         return Failed(error, "the part has no body to save");
     bool ok = false;
     try {
-        // The part is kept in its template's unit and written in it.
+        // The part is kept in its template's unit and written in it. The unit settings are
+        // process-wide, and readers go by them too, so they are put back afterwards.
+        STEPControl_Controller::Init();
+        const std::string cascade = Interface_Static::CVal("xstep.cascade.unit");
+        const std::string written = Interface_Static::CVal("write.step.unit");
         Interface_Static::SetCVal("xstep.cascade.unit", StepUnit(template_.unit));
-        STEPControl_Writer writer;
         Interface_Static::SetCVal("write.step.unit", StepUnit(template_.unit));
-        ok = writer.Transfer(body_, STEPControl_AsIs) == IFSelect_RetDone &&
-             writer.Write(path.c_str()) == IFSelect_RetDone;
+        {
+            STEPControl_Writer writer;
+            ok = writer.Transfer(body_, STEPControl_AsIs) == IFSelect_RetDone &&
+                 writer.Write(path.c_str()) == IFSelect_RetDone;
+        }
+        Interface_Static::SetCVal("xstep.cascade.unit", cascade.c_str());
+        Interface_Static::SetCVal("write.step.unit", written.c_str());
     } catch (const Standard_Failure& failure) {
         return Failed(error, std::string("STEP export failed: ") + failure.GetMessageString());
     }

@@ -42,6 +42,31 @@ TEST(Export, StepReadsBackAsTheSameSolid) {
     EXPECT_FALSE(doc.saveStep((folder.path / "no" / "such" / "dir.step").string(), &error));
 }
 
+TEST(Export, StepCarriesTheTemplatesUnit) {
+    Folder folder;
+    // The same 20 mm cube modelled in metres and in millimetres reads back the same.
+    for (const char* unit : {"m", "mm", "in"}) {
+        SCOPED_TRACE(unit);
+        auto t = ParsePartTemplate(std::string("krepiks-part 1\nunit ") + unit +
+                                   "\nplane \"P\" origin 0 0 0 normal 0 0 1 xdir 1 0 0\n");
+        ASSERT_TRUE(t);
+        PartDocument doc(*t, "cube");
+        doc.insertSketch();
+        ASSERT_TRUE(doc.createPolygon(0, 0, 0, 0.01, 0, 0, 4, false));
+        ExtrusionParams p;
+        p.depth = 0.02;
+        ASSERT_TRUE(doc.featureExtrusion(p));
+        const std::string path = (folder.path / (std::string(unit) + ".step")).string();
+        ASSERT_TRUE(doc.saveStep(path));
+        STEPControl_Reader reader; // reads into millimetres
+        ASSERT_EQ(reader.ReadFile(path.c_str()), IFSelect_RetDone);
+        reader.TransferRoots();
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(reader.OneShape(), props);
+        EXPECT_NEAR(props.Mass(), 8000, 1e-6);
+    }
+}
+
 TEST(Export, StlIsABinaryMeshOfTheBody) {
     Folder folder;
     PartDocument doc(ShippedTemplate(), "Деталь1");
