@@ -76,7 +76,7 @@ TEST_F(DesignWindowTest, LayoutPlacesEveryComponent) {
         EXPECT_EQ(edit(n)->parentWidget(), f->GroupBox2);
         EXPECT_EQ(edit(n)->font().pixelSize(), 13);
         EXPECT_TRUE(edit(n)->font().bold());
-        EXPECT_EQ(edit(n)->palette().color(QPalette::Text), QColor(Qt::blue));
+        EXPECT_EQ(edit(n)->palette().color(QPalette::Active, QPalette::Text), QColor(Qt::blue));
     }
     EXPECT_EQ(f->ComboBox1->pos(), QPoint(335, 21));
     EXPECT_EQ(f->ComboBox1->width(), 340);
