@@ -1,11 +1,20 @@
 // Linked like the program: the server answers "SldWorks.Application" with no call to set
 // it up, and a visible application gets its window.
+#include "design/unit4.h"
 #include "model/solidworks.h"
 #include "platform/automation/automation.h"
 #include "platform/cad/cad_server.h"
 #include "platform/cad/cad_window.h"
+#include "shell/application.h"
+#include "support/recording_effects.h"
+#include "support/test_catalogue.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -31,4 +40,50 @@ TEST(Registration, TheProgramsBuildReachesTheStandInAndItsWindow) {
     krepiks::CloseSolidWorks();
     EXPECT_FALSE(session->alive());
     krepiks::ReleaseSolidWorks();
+}
+
+// The whole program: choose each sample variant in the design window and press the build
+// button; the CAD window shows every finished bolt, and the close button ends it.
+TEST(Registration, PressingBuildOnEverySampleVariantShowsTheFinishedBolt) {
+    krepiks::test::RecordingEffects effects;
+    krepiks::test::TestCatalogue catalogue(krepiks::test::TestCatalogue::Contents::Sample,
+                                           KREPIKS_PART_TEMPLATE);
+    krepiks::CreateForms();
+    krepiks::Form4->show();
+    krepiks::Form4->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(krepiks::Form4));
+    QComboBox* list = krepiks::Form4->ComboBox1;
+    ASSERT_EQ(list->count(), 12);
+    for (int i = 0; i < list->count(); ++i) {
+        SCOPED_TRACE(list->itemText(i).toStdString());
+        list->showPopup();
+        QAbstractItemView* view = list->view();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+        const QModelIndex entry = view->model()->index(i, 0);
+        view->scrollTo(entry);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(entry).center());
+        QTRY_VERIFY(!view->window()->isVisible());
+        ASSERT_TRUE(krepiks::Form4->Button2->isEnabled());
+        QTest::mouseClick(krepiks::Form4->Button2, Qt::LeftButton);
+        EXPECT_TRUE(effects.boxes().empty()) << effects.boxes()[0].text.toStdString();
+        EXPECT_TRUE(krepiks::Form4->Button3->isEnabled());
+        const auto doc = krepiks::cad::RunningCadSession()->activeDocument();
+        ASSERT_EQ(doc->features().size(), 7u);
+        EXPECT_EQ(doc->features().back().name, "Вырез-Повернуть1");
+    }
+    QCoreApplication::processEvents();
+    krepiks::cad::CadWindow* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = qobject_cast<krepiks::cad::CadWindow*>(w); c && c->isVisible())
+            window = c;
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->documentTree()->topLevelItemCount(), 12);
+    EXPECT_EQ(window->windowTitle(), "Деталь12 — Крепикс CAD");
+
+    const QPointer<krepiks::cad::CadWindow> watched = window;
+    QTest::mouseClick(krepiks::Form4->Button3, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(watched) << "Close quits the CAD application";
+    EXPECT_FALSE(krepiks::cad::RunningCadSession());
+    krepiks::DestroyForms();
 }
