@@ -248,11 +248,11 @@ void TDBGrid::focusMoved(QWidget* old, QWidget* now) {
 // ---- navigator ---------------------------------------------------------------------------
 
 TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent) {
-    struct Spec {
+    struct ButtonLook {
         const char* name;
         const char* glyph;
     };
-    static const Spec specs[ButtonCount] = {
+    static const ButtonLook looks[ButtonCount] = {
         {"First", "|\u25C4"}, {"Prior", "\u25C4"},  {"Next", "\u25BA"},
         {"Last", "\u25BA|"},  {"Delete", "\u2212"}, {"Edit", "\u25B2"},
         {"Post", "\u2714"},   {"Cancel", "\u2716"}, {"Refresh", "\u21BB"}};
@@ -263,8 +263,8 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent) {
     glyphFont.setPixelSize(14);
     for (int i = 0; i < ButtonCount; ++i) {
         auto* button = new QToolButton(this);
-        button->setObjectName(QString::fromLatin1(specs[i].name));
-        button->setText(QString::fromUtf8(specs[i].glyph));
+        button->setObjectName(QString::fromLatin1(looks[i].name));
+        button->setText(QString::fromUtf8(looks[i].glyph));
         button->setFont(glyphFont);
         // Clicking a button leaves the focus, and a cell being typed, in the grid.
         button->setFocusPolicy(Qt::NoFocus);
