@@ -1,6 +1,6 @@
 #pragma once
-// Late binding for the build: an automation value the program calls members on by name, so
-// that each call of the build reads like the call it makes:
+// Late binding for the program's automation calls (the build, the link opener): a value the
+// program calls members on by name, so that each call reads like the call it makes:
 //
 //   part.get(u"Extension").send(u"SelectByID2", {Str(u"Эскиз1"), Str(u"SKETCH"), Int(0), ...});
 //

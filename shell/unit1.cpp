@@ -1,7 +1,7 @@
 #include "shell/unit1.h"
 
 #include "design/unit4.h"
-#include "platform/automation/invoke.h"
+#include "model/ole_call.h"
 #include "platform/bevel_panel.h"
 #include "platform/browser/browser.h"
 #include "platform/exception.h"
@@ -24,33 +24,10 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-using automation::CallKind;
-using automation::CallOutcome;
 using automation::Variant;
 
 // The browser the opener started; kept until the program ends.
 automation::DispatchPtr BrowserApp;
-
-[[noreturn]] void raiseSysError(automation::HRESULT code) {
-    throw EOleSysError(automation::OleErrorText(code), code);
-}
-
-void invoke(const automation::DispatchPtr& target, const char16_t* member, CallKind kind,
-            std::vector<Variant> args) {
-    const CallOutcome outcome =
-        automation::DispatchInvoke(target.get(), member, kind, args, nullptr);
-    switch (outcome.failure) {
-    case CallOutcome::Failure::None:
-        return;
-    case CallOutcome::Failure::UnknownName:
-        throw EOleError(outcome.message);
-    case CallOutcome::Failure::ServerException:
-        throw EOleException(outcome.message, outcome.code, outcome.source);
-    case CallOutcome::Failure::System:
-        break;
-    }
-    throw EOleSysError(outcome.message, outcome.code);
-}
 
 QFont sansSerif(int pixelSize, bool bold) {
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -158,26 +135,23 @@ void TForm1::OpenWebSite(const QString& address) {
     const Variant url = Variant::fromBStr(automation::BStr(address.toStdU16String()));
     if (!BrowserApp) {
         automation::CLSID clsid;
-        automation::HRESULT code = automation::CLSIDFromProgID(BrowserProgId, &clsid);
-        if (automation::FAILED(code))
-            raiseSysError(code);
+        OleCheck(automation::CLSIDFromProgID(BrowserProgId, &clsid));
         automation::DispatchPtr created;
-        code = automation::CoCreateInstance(
+        OleCheck(automation::CoCreateInstance(
             clsid, nullptr, automation::CLSCTX_INPROC_SERVER | automation::CLSCTX_LOCAL_SERVER,
-            created.put());
-        if (automation::FAILED(code))
-            raiseSysError(code);
+            created.put()));
         if (!created)
-            raiseSysError(automation::E_NOINTERFACE);
+            OleCheck(automation::E_NOINTERFACE);
         BrowserApp = created;
-        invoke(BrowserApp, u"Visible", CallKind::Put, {Variant::fromBool(true)});
-        invoke(BrowserApp, u"Navigate", CallKind::Method, {url});
+        const OleVariant browser(BrowserApp);
+        browser.put(u"Visible", Bool(true));
+        browser.send(u"Navigate", {url});
         return;
     }
     const HWND frame = FindWindowW(BrowserFrameClass, nullptr);
     if (!frame)
         return;
-    invoke(BrowserApp, u"Navigate", CallKind::Method, {url});
+    OleVariant(BrowserApp).send(u"Navigate", {url});
     SetForegroundWindow(frame);
 }
 
