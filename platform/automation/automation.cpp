@@ -331,6 +331,7 @@ struct ClassEntry {
     CLSID clsid;
     ClassFactory factory;
     uint32_t context;
+    ActiveObjectLookup activeLookup;
 };
 
 struct ActiveEntry {
@@ -355,32 +356,40 @@ Registry& registry() {
 } // namespace
 
 CLSID RegisterClassObject(const std::u16string& progId, ClassFactory factory, uint32_t context) {
+    return RegisterClassObject(progId, std::move(factory), context, nullptr);
+}
+
+CLSID RegisterClassObject(const std::u16string& progId, ClassFactory factory, uint32_t context,
+                          ActiveObjectLookup activeLookup) {
     const std::u16string key = foldProgId(progId);
     CLSID clsid{"progid:" + toUtf8(key)};
+    // Destroyed after unlocking: they may own server objects.
     ClassFactory previous;
-    {
-        Registry& r = registry();
-        std::lock_guard lock(r.mutex);
-        for (auto& entry : r.classes) {
-            if (entry.key == key) {
-                previous = std::exchange(entry.factory, std::move(factory));
-                entry.context = context;
-                return clsid;
-            }
+    ActiveObjectLookup previousLookup;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    for (auto& entry : r.classes) {
+        if (entry.key == key) {
+            previous = std::exchange(entry.factory, std::move(factory));
+            previousLookup = std::exchange(entry.activeLookup, std::move(activeLookup));
+            entry.context = context;
+            return clsid;
         }
-        r.classes.push_back({key, clsid, std::move(factory), context});
     }
+    r.classes.push_back({key, clsid, std::move(factory), context, std::move(activeLookup)});
     return clsid;
 }
 
 void UnregisterClassObject(const std::u16string& progId) {
     const std::u16string key = foldProgId(progId);
     ClassFactory dropped; // destroyed outside the lock: it may own server objects
+    ActiveObjectLookup droppedLookup;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     for (auto it = r.classes.begin(); it != r.classes.end(); ++it) {
         if (it->key == key) {
             dropped = std::move(it->factory);
+            droppedLookup = std::move(it->activeLookup);
             r.classes.erase(it);
             break;
         }
@@ -468,16 +477,33 @@ HRESULT GetActiveObject(const CLSID& clsid, void* /*reserved*/, IDispatch** out)
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    for (const auto& entry : r.running) {
-        if (entry.clsid == clsid) {
-            entry.object->AddRef();
-            *out = entry.object.get();
-            return S_OK;
+    ActiveObjectLookup lookup;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        for (const auto& entry : r.running) {
+            if (entry.clsid == clsid) {
+                entry.object->AddRef();
+                *out = entry.object.get();
+                return S_OK;
+            }
         }
+        for (const auto& entry : r.classes)
+            if (entry.clsid == clsid)
+                lookup = entry.activeLookup;
     }
-    return MK_E_UNAVAILABLE;
+    if (!lookup)
+        return MK_E_UNAVAILABLE;
+    // Unlocked: asking another program takes time and may call back into this table.
+    IDispatch* found = nullptr;
+    const HRESULT h = lookup(&found);
+    if (FAILED(h) || !found) {
+        if (found)
+            found->Release();
+        return FAILED(h) ? h : MK_E_UNAVAILABLE;
+    }
+    *out = found;
+    return S_OK;
 }
 
 // ---- Error texts -----------------------------------------------------------------------------

@@ -267,10 +267,17 @@ struct CLSID {
 
 using ClassFactory = std::function<HRESULT(IDispatch** out)>;
 
+// Answers GetActiveObject for a class whose running instance lives in another program.
+using ActiveObjectLookup = std::function<HRESULT(IDispatch** out)>;
+
 // The class registry: a ProgID names a class; servers register a factory for it.
-// Registering again replaces the factory. Returns the class identifier.
+// Registering again replaces the factory (and drops any lookup). Returns the class identifier.
 CLSID RegisterClassObject(const std::u16string& progId, ClassFactory factory,
                           uint32_t context = CLSCTX_INPROC_SERVER);
+// As above, for a class served by another program: when the running-object table here holds
+// no entry for the class, GetActiveObject asks activeLookup.
+CLSID RegisterClassObject(const std::u16string& progId, ClassFactory factory, uint32_t context,
+                          ActiveObjectLookup activeLookup);
 void UnregisterClassObject(const std::u16string& progId);
 
 HRESULT CLSIDFromProgID(const std::u16string& progId, CLSID* clsid);

@@ -1,0 +1,491 @@
+#include "platform/automation/bus/local_client.h"
+
+#include "platform/automation/bus/protocol.h"
+#include "platform/automation/trace.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <signal.h>
+#include <thread>
+
+namespace automation::bus {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char ConnectionName[] = "krepiks-automation-client";
+
+class RemoteObject;
+
+struct ClientState {
+    std::mutex mutex; // guards everything but the timeouts
+    std::optional<QDBusConnection> connection;
+    bool closing = false; // the application object has gone: the bus is not used any more
+    bool postRoutineAdded = false;
+    std::map<std::pair<QString, uint64_t>, RemoteObject*> proxies;
+    std::atomic<int64_t> callMs{DefaultCallTimeout.count()};
+    std::atomic<int64_t> startMs{DefaultStartTimeout.count()};
+};
+
+// Never destroyed: proxies may be released during static destruction.
+ClientState& state() {
+    static ClientState* instance = new ClientState;
+    return *instance;
+}
+
+void StopUsingBus() {
+    ClientState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.closing = true;
+}
+
+// The connection of this program's automation client, made on first use; none without an
+// application object or a session bus.
+std::optional<QDBusConnection> Connection() {
+    ClientState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.closing || !QCoreApplication::instance())
+        return std::nullopt;
+    if (!s.connection) {
+        RegisterWireTypes();
+        s.connection = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                     QString::fromLatin1(ConnectionName));
+        if (!s.postRoutineAdded) {
+            s.postRoutineAdded = true;
+            qAddPostRoutine(StopUsingBus);
+        }
+    }
+    if (!s.connection->isConnected()) {
+        // Perhaps the session bus comes later; the next call tries again.
+        s.connection.reset();
+        QDBusConnection::disconnectFromBus(QString::fromLatin1(ConnectionName));
+        return std::nullopt;
+    }
+    return s.connection;
+}
+
+int TimeoutMs(std::chrono::milliseconds timeout) {
+    return static_cast<int>(std::clamp<int64_t>(timeout.count(), 1, 24 * 3600 * 1000));
+}
+
+struct Answer {
+    HRESULT failure = S_OK; // the transport's own failure; arguments only when S_OK
+    QList<QVariant> arguments;
+};
+
+// One blocking call; the reply must have the given signature.
+Answer Call(const QDBusConnection& connection, const QString& service, const QString& path,
+            const QString& interface, const QString& method, const QList<QVariant>& arguments,
+            const char* replySignature) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    message.setAutoStartService(false);
+    const QDBusMessage reply = connection.call(message, QDBus::Block, TimeoutMs(CallTimeout()));
+    Answer answer;
+    if (reply.type() == QDBusMessage::ReplyMessage &&
+        reply.signature() == QLatin1String(replySignature)) {
+        answer.arguments = reply.arguments();
+        return answer;
+    }
+    const QString error = reply.errorName();
+    if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+        error == QLatin1String("org.freedesktop.DBus.Error.Disconnected"))
+        answer.failure = RPC_S_SERVER_UNAVAILABLE;
+    else
+        answer.failure = RPC_S_CALL_FAILED; // no answer in time, gone mid-call, or garbled
+    return answer;
+}
+
+Answer CallServer(const QDBusConnection& connection, const QString& server, const char* method,
+                  const QList<QVariant>& arguments, const char* replySignature) {
+    return Call(connection, server, QString::fromLatin1(ObjectPath),
+                QString::fromLatin1(Interface), QString::fromLatin1(method), arguments,
+                replySignature);
+}
+
+// The unique name of the program owning name, empty when none does.
+QString OwnerOf(const QDBusConnection& connection, const QString& name) {
+    const Answer answer = Call(connection, QStringLiteral("org.freedesktop.DBus"),
+                               QStringLiteral("/org/freedesktop/DBus"),
+                               QStringLiteral("org.freedesktop.DBus"),
+                               QStringLiteral("GetNameOwner"), {name}, "s");
+    return answer.failure == S_OK ? answer.arguments[0].toString() : QString();
+}
+
+// A started process that has ended (or is a zombie) no longer runs.
+bool ProcessRunning(qint64 pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!stat || !std::getline(stat, line))
+        return ::kill(static_cast<pid_t>(pid), 0) == 0;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos || close + 2 >= line.size())
+        return true;
+    const char state = line[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+class RemoteObject final : public IDispatch {
+public:
+    RemoteObject(QString server, uint64_t handle) : server_(std::move(server)), handle_(handle) {}
+
+    uint32_t AddRef() override { return ++refs_; }
+
+    uint32_t Release() override {
+        ClientState& s = state();
+        std::unique_lock lock(s.mutex);
+        const uint32_t left = --refs_;
+        if (left != 0)
+            return left;
+        if (auto it = s.proxies.find({server_, handle_}); it != s.proxies.end() && it->second == this)
+            s.proxies.erase(it);
+        const std::optional<QDBusConnection> connection =
+            s.closing ? std::nullopt : s.connection;
+        lock.unlock();
+        if (connection && connection->isConnected()) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                server_, QString::fromLatin1(ObjectPath), QString::fromLatin1(Interface),
+                QStringLiteral("Release"));
+            message << QVariant::fromValue<quint64>(handle_)
+                    << QVariant::fromValue<quint64>(receipts_);
+            message.setAutoStartService(false);
+            connection->send(message);
+        }
+        delete this;
+        return 0;
+    }
+
+    HRESULT GetIDsOfNames(const std::u16string& name, LCID lcid, DISPID* dispid) override;
+    HRESULT Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params, Variant* result,
+                   EXCEPINFO* excepInfo, uint32_t* argErr) override;
+
+    const QString server_;
+    const uint64_t handle_;
+    uint64_t receipts_ = 1; // counts the server gave out for this proxy; under the mutex
+
+private:
+    ~RemoteObject() override { trace::ForgetObject(this); }
+
+    std::atomic<uint32_t> refs_{1};
+};
+
+// A reference of the caller's own to the proxy of handle on server (null for handle 0).
+IDispatch* Adopt(const QString& server, uint64_t handle) {
+    if (handle == 0)
+        return nullptr;
+    ClientState& s = state();
+    std::lock_guard lock(s.mutex);
+    RemoteObject*& slot = s.proxies[{server, handle}];
+    if (slot) {
+        ++slot->receipts_;
+        slot->AddRef();
+    } else {
+        slot = new RemoteObject(server, handle);
+    }
+    return slot;
+}
+
+Variant FromWire(const QString& server, const WireValue& value) {
+    switch (value.type) {
+    case VT_I4:
+        return Variant::fromInt(static_cast<int32_t>(value.number));
+    case VT_R8:
+        return Variant::fromDouble(value.real);
+    case VT_CY:
+        return Variant::fromCurrency(CY{value.number});
+    case VT_BOOL:
+        return Variant::fromBool(value.number != 0);
+    case VT_BSTR:
+        return Variant::fromBStr(value.text);
+    case VT_DISPATCH:
+        return Variant::fromDispatch(
+            DispatchPtr::attach(Adopt(server, static_cast<uint64_t>(value.number))));
+    default:
+        return Variant();
+    }
+}
+
+// The handle an object travels as to server; false when it cannot travel there.
+bool HandleFor(const QString& server, const IDispatch* object, int64_t* handle) {
+    *handle = 0;
+    if (!object)
+        return true;
+    const auto* remote = dynamic_cast<const RemoteObject*>(object);
+    if (!remote || remote->server_ != server)
+        return false;
+    *handle = static_cast<int64_t>(remote->handle_);
+    return true;
+}
+
+HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPID* dispid) {
+    if (!dispid)
+        return E_POINTER;
+    *dispid = DISPID_UNKNOWN;
+    // Bus texts end at a zero character; no member has one in its name.
+    if (name.find(u'\0') != std::u16string::npos)
+        return DISP_E_UNKNOWNNAME;
+    const auto connection = Connection();
+    if (!connection)
+        return RPC_S_SERVER_UNAVAILABLE;
+    const Answer answer = CallServer(*connection, server_, "GetIDsOfNames",
+                                     {QVariant::fromValue<quint64>(handle_),
+                                      QString::fromStdU16String(name),
+                                      QVariant::fromValue<quint32>(lcid)},
+                                     "ii");
+    if (FAILED(answer.failure))
+        return answer.failure;
+    *dispid = answer.arguments[1].toInt();
+    return answer.arguments[0].toInt();
+}
+
+HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params,
+                             Variant* result, EXCEPINFO* excepInfo, uint32_t* argErr) {
+    DISPPARAMS none;
+    if (!params)
+        params = &none;
+    const auto refuse = [&](HRESULT code, size_t at) {
+        if (argErr)
+            *argErr = static_cast<uint32_t>(at);
+        return code;
+    };
+    WireValues wire;
+    for (size_t i = 0; i < params->rgvarg.size(); ++i) {
+        const Variant& arg = params->rgvarg[i];
+        WireValue value;
+        value.type = arg.vt();
+        switch (arg.vt()) {
+        case VT_I4:
+            value.number = arg.intVal();
+            break;
+        case VT_R8:
+            value.real = arg.dblVal();
+            break;
+        case VT_CY:
+            value.number = arg.cyVal().int64;
+            break;
+        case VT_BOOL:
+            value.number = arg.boolVal();
+            break;
+        case VT_BSTR:
+            value.text = arg.bstrVal();
+            break;
+        case VT_DISPATCH:
+            if (!HandleFor(server_, arg.dispVal().get(), &value.number))
+                return refuse(DISP_E_TYPEMISMATCH, i);
+            break;
+        case VT_BYREF | VT_R8:
+            if (!arg.pdblVal())
+                return refuse(E_POINTER, i);
+            value.real = *arg.pdblVal();
+            break;
+        case VT_BYREF | VT_DISPATCH:
+            if (!arg.ppdispVal())
+                return refuse(E_POINTER, i);
+            if (!HandleFor(server_, *arg.ppdispVal(), &value.number))
+                return refuse(DISP_E_TYPEMISMATCH, i);
+            break;
+        default:
+            value.type = VT_EMPTY;
+        }
+        wire.append(value);
+    }
+    const auto connection = Connection();
+    if (!connection)
+        return RPC_S_SERVER_UNAVAILABLE;
+    QList<QVariant> arguments{QVariant::fromValue<quint64>(handle_),
+                              QVariant::fromValue<qint32>(dispid),
+                              QVariant::fromValue<quint32>(lcid),
+                              QVariant::fromValue<quint16>(flags), result != nullptr};
+    wire.appendTo(arguments);
+    arguments << QVariant::fromValue(
+        QList<qint32>(params->rgdispidNamedArgs.begin(), params->rgdispidNamedArgs.end()));
+    const Answer answer =
+        CallServer(*connection, server_, "Invoke", arguments, "iaqaxadaqqssiu");
+    if (FAILED(answer.failure))
+        return answer.failure;
+
+    std::vector<WireValue> outs;
+    if (!ReadWireValues(answer.arguments, 1, &outs) || outs.size() != 1 + params->rgvarg.size())
+        return RPC_S_CALL_FAILED;
+    const HRESULT h = answer.arguments[0].toInt();
+    // Every handle in the answer is adopted, even where it is not wanted, so that its count
+    // goes back to the server with the proxy.
+    Variant value = FromWire(server_, outs[0]);
+    if (SUCCEEDED(h) && result)
+        *result = std::move(value);
+    for (size_t i = 0; i < params->rgvarg.size(); ++i) {
+        const WireValue& back = outs[i + 1];
+        const Variant& arg = params->rgvarg[i];
+        if (back.type == (VT_BYREF | VT_R8)) {
+            if (arg.vt() == (VT_BYREF | VT_R8))
+                *arg.pdblVal() = back.real;
+        } else if (back.type == (VT_BYREF | VT_DISPATCH)) {
+            DispatchPtr now =
+                DispatchPtr::attach(Adopt(server_, static_cast<uint64_t>(back.number)));
+            if (arg.vt() == (VT_BYREF | VT_DISPATCH)) {
+                IDispatch* old = std::exchange(*arg.ppdispVal(), now.detach());
+                if (old)
+                    old->Release();
+            }
+        }
+    }
+    if (h == DISP_E_EXCEPTION && excepInfo) {
+        *excepInfo = EXCEPINFO{};
+        excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
+        excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
+        excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
+        excepInfo->scode = answer.arguments[8].toInt();
+    }
+    const uint32_t serverArgErr = answer.arguments[9].toUInt();
+    if (FAILED(h) && argErr && serverArgErr != NoArgError)
+        *argErr = serverArgErr;
+    return h;
+}
+
+struct Registration {
+    QString busName;
+    QString program;
+    QStringList arguments;
+};
+
+// Starts the server program and waits until it has claimed its name; its unique name, or
+// empty when it does not get there in time.
+QString Launch(const QDBusConnection& connection, const Registration& server) {
+    qint64 pid = 0;
+    if (!QProcess::startDetached(server.program, server.arguments, QString(), &pid))
+        return {};
+    const auto deadline = Clock::now() + StartTimeout();
+    for (;;) {
+        const QString owner = OwnerOf(connection, server.busName);
+        if (!owner.isEmpty())
+            return owner;
+        if (Clock::now() >= deadline)
+            return {};
+        if (pid > 0 && !ProcessRunning(pid)) // it ended; perhaps another copy won the name
+            return OwnerOf(connection, server.busName);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+HRESULT CreateRemote(const Registration& server, IDispatch** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!QCoreApplication::instance())
+        return CO_E_NOTINITIALIZED;
+    const auto connection = Connection();
+    if (!connection)
+        return CO_E_SERVER_EXEC_FAILURE;
+    // A second round when the program found on the bus leaves before it answers.
+    for (int round = 0; round < 2; ++round) {
+        QString owner = OwnerOf(*connection, server.busName);
+        if (owner.isEmpty())
+            owner = Launch(*connection, server);
+        if (owner.isEmpty())
+            return CO_E_SERVER_EXEC_FAILURE;
+        const Answer answer = CallServer(*connection, owner, "CreateInstance", {}, "it");
+        if (answer.failure == RPC_S_SERVER_UNAVAILABLE ||
+            (answer.failure == RPC_S_CALL_FAILED &&
+             OwnerOf(*connection, server.busName) != owner))
+            continue;
+        if (FAILED(answer.failure))
+            return CO_E_SERVER_EXEC_FAILURE;
+        const HRESULT h = answer.arguments[0].toInt();
+        IDispatch* object = Adopt(owner, answer.arguments[1].toULongLong());
+        if (FAILED(h) || !object) {
+            if (object)
+                object->Release();
+            return FAILED(h) ? h : E_NOINTERFACE;
+        }
+        *out = object;
+        return S_OK;
+    }
+    return CO_E_SERVER_EXEC_FAILURE;
+}
+
+HRESULT FindRunning(const Registration& server, IDispatch** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!QCoreApplication::instance())
+        return CO_E_NOTINITIALIZED;
+    const auto connection = Connection();
+    if (!connection)
+        return MK_E_UNAVAILABLE;
+    const QString owner = OwnerOf(*connection, server.busName);
+    if (owner.isEmpty())
+        return MK_E_UNAVAILABLE;
+    const Answer answer = CallServer(*connection, owner, "GetActiveObject", {}, "it");
+    if (answer.failure == RPC_S_SERVER_UNAVAILABLE)
+        return MK_E_UNAVAILABLE;
+    if (FAILED(answer.failure))
+        return answer.failure;
+    const HRESULT h = answer.arguments[0].toInt();
+    IDispatch* object = Adopt(owner, answer.arguments[1].toULongLong());
+    if (FAILED(h) || !object) {
+        if (object)
+            object->Release();
+        return FAILED(h) ? h : MK_E_UNAVAILABLE;
+    }
+    *out = object;
+    return S_OK;
+}
+
+} // namespace
+
+CLSID RegisterLocalServer(const std::u16string& progId, const std::string& executablePath,
+                          std::vector<std::string> arguments) {
+    Registration server;
+    server.busName = BusNameForProgId(progId);
+    server.program = QString::fromStdString(executablePath);
+    for (const auto& argument : arguments)
+        server.arguments << QString::fromStdString(argument);
+    return RegisterClassObject(
+        progId, [server](IDispatch** out) { return CreateRemote(server, out); },
+        CLSCTX_LOCAL_SERVER, [server](IDispatch** out) { return FindRunning(server, out); });
+}
+
+std::chrono::milliseconds CallTimeout() {
+    return std::chrono::milliseconds(state().callMs.load());
+}
+
+void SetCallTimeout(std::chrono::milliseconds timeout) {
+    state().callMs.store(timeout.count());
+}
+
+std::chrono::milliseconds StartTimeout() {
+    return std::chrono::milliseconds(state().startMs.load());
+}
+
+void SetStartTimeout(std::chrono::milliseconds timeout) {
+    state().startMs.store(timeout.count());
+}
+
+bool IsRemoteObject(const IDispatch* object) {
+    return dynamic_cast<const RemoteObject*>(object) != nullptr;
+}
+
+std::string ExecutableDirectory() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || self.empty())
+        return {};
+    std::string directory = self.parent_path().string();
+    if (directory.empty() || directory.back() != '/')
+        directory += '/';
+    return directory;
+}
+
+} // namespace automation::bus

@@ -1,0 +1,476 @@
+#include "platform/automation/bus/local_server.h"
+
+#include "platform/automation/automation.h"
+#include "platform/automation/bus/protocol.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVirtualObject>
+#include <QTimer>
+
+#include <map>
+#include <set>
+
+namespace automation::bus {
+
+namespace {
+
+// A short question to the bus itself; also proves that what was sent before it has left.
+bool NameHasOwner(const QDBusConnection& connection, const QString& name) {
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask << name;
+    const QDBusMessage reply = connection.call(ask, QDBus::Block, 5000);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().toBool();
+}
+
+const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automation">
+    <method name="CreateInstance">
+      <arg direction="out" type="i" name="hr"/><arg direction="out" type="t" name="handle"/>
+    </method>
+    <method name="GetActiveObject">
+      <arg direction="out" type="i" name="hr"/><arg direction="out" type="t" name="handle"/>
+    </method>
+    <method name="GetIDsOfNames">
+      <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
+      <arg direction="in" type="u" name="lcid"/>
+      <arg direction="out" type="i" name="hr"/><arg direction="out" type="i" name="dispid"/>
+    </method>
+    <method name="Invoke">
+      <arg direction="in" type="t" name="handle"/><arg direction="in" type="i" name="dispid"/>
+      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
+      <arg direction="in" type="b" name="wantResult"/>
+      <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
+      <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
+      <arg direction="in" type="ai" name="namedArgs"/>
+      <arg direction="out" type="i" name="hr"/>
+      <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
+      <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
+      <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
+      <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
+      <arg direction="out" type="u" name="argErr"/>
+    </method>
+    <method name="Release">
+      <arg direction="in" type="t" name="handle"/><arg direction="in" type="t" name="count"/>
+      <annotation name="org.freedesktop.DBus.Method.NoReply" value="true"/>
+    </method>
+  </interface>
+)";
+
+} // namespace
+
+class LocalServer::Impl : public QDBusVirtualObject {
+public:
+    explicit Impl(std::u16string progId)
+        : progId_(std::move(progId)), busName_(BusNameForProgId(progId_)),
+          connection_(QDBusConnection::sessionBus()) {
+        RegisterWireTypes();
+        watcher_.setConnection(connection_);
+        watcher_.setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+        QObject::connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
+                         [this](const QString& name) { dropClient(name); });
+        busCheck_.setInterval(1000);
+        QObject::connect(&busCheck_, &QTimer::timeout, this, [this] {
+            if (connection_.isConnected())
+                return;
+            busCheck_.stop();
+            if (onBusLost_)
+                onBusLost_();
+        });
+    }
+
+    ~Impl() override {
+        busCheck_.stop();
+        withdraw();
+        if (registered_)
+            connection_.unregisterObject(QString::fromLatin1(ObjectPath));
+        std::map<QString, ClientTable> dropped;
+        dropped.swap(clients_);
+        dropped.clear(); // objects' destructors may look at this server; it is still whole
+        if (connection_.isConnected())
+            NameHasOwner(connection_, busName_);
+    }
+
+    bool start(std::string* error) {
+        const auto fail = [&](const QString& why) {
+            if (error)
+                *error = why.toStdString();
+            return false;
+        };
+        if (!connection_.isConnected())
+            return fail(QStringLiteral("no session bus: ") + connection_.lastError().message());
+        if (!registered_) {
+            registered_ = connection_.registerVirtualObject(QString::fromLatin1(ObjectPath), this,
+                                                            QDBusConnection::SingleNode);
+            if (!registered_)
+                return fail(QStringLiteral("cannot register the automation object"));
+        }
+        // The object answers before the name appears, so a client that sees the name can call.
+        if (!claimed_) {
+            claimed_ = connection_.registerService(busName_);
+            if (!claimed_)
+                return fail(QStringLiteral("the bus name %1 is taken: %2")
+                                .arg(busName_, connection_.lastError().message()));
+        }
+        busCheck_.start();
+        return true;
+    }
+
+    void withdraw() {
+        if (claimed_) {
+            claimed_ = false;
+            connection_.unregisterService(busName_);
+        }
+    }
+
+    QString introspect(const QString&) const override { return QString::fromLatin1(IntrospectionXml); }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.interface() != QLatin1String(Interface))
+            return false;
+        const QString member = message.member();
+        const QString signature = message.signature();
+        const QString client = message.service();
+        const QList<QVariant> args = message.arguments();
+        if (member == QLatin1String("Release") && signature == QLatin1String("tt")) {
+            release(client, args[0].toULongLong(), args[1].toULongLong());
+            return true;
+        }
+        QList<QVariant> out;
+        if (member == QLatin1String("CreateInstance") && signature.isEmpty())
+            out = createInstance(client, false);
+        else if (member == QLatin1String("GetActiveObject") && signature.isEmpty())
+            out = createInstance(client, true);
+        else if (member == QLatin1String("GetIDsOfNames") && signature == QLatin1String("tsu"))
+            out = getIDsOfNames(client, args);
+        else if (member == QLatin1String("Invoke") &&
+                 signature == QLatin1String("tiuqbaqaxadaqai"))
+            out = invoke(client, args);
+        else
+            return false; // the bus layer answers with its "unknown method" error
+        if (out.isEmpty()) {
+            connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+                                                     QStringLiteral("malformed arguments")));
+        } else if (message.isReplyRequired()) {
+            connection.send(message.createReply(out));
+        }
+        return true;
+    }
+
+    size_t clientCount() const { return clients_.size(); }
+    size_t handleCount() const {
+        size_t n = 0;
+        for (const auto& [name, table] : clients_)
+            n += table.handles.size();
+        return n;
+    }
+
+    std::u16string progId_;
+    QString busName_;
+    std::function<void()> onBusLost_;
+
+private:
+    struct Held {
+        DispatchPtr object;
+        uint64_t count = 0;
+    };
+    struct ClientTable {
+        std::map<uint64_t, Held> handles;
+        std::map<const IDispatch*, uint64_t> byObject;
+    };
+
+    // The client's table, made (and its departure watched) on first need; null when the
+    // client has already left the bus.
+    ClientTable* tableFor(const QString& client, bool make) {
+        if (auto it = clients_.find(client); it != clients_.end())
+            return &it->second;
+        if (!make || client.isEmpty() || gone_.count(client))
+            return nullptr;
+        watcher_.addWatchedService(client);
+        // It may have left before the watch was in place; unique names never come back.
+        if (!NameHasOwner(connection_, client)) {
+            watcher_.removeWatchedService(client);
+            gone_.insert(client);
+            return nullptr;
+        }
+        return &clients_[client];
+    }
+
+    uint64_t share(const QString& client, const DispatchPtr& object) {
+        if (!object)
+            return 0;
+        ClientTable* table = tableFor(client, true);
+        if (!table)
+            return 0;
+        if (auto it = table->byObject.find(object.get()); it != table->byObject.end()) {
+            ++table->handles[it->second].count;
+            return it->second;
+        }
+        const uint64_t handle = nextHandle_++;
+        table->handles[handle] = Held{object, 1};
+        table->byObject[object.get()] = handle;
+        return handle;
+    }
+
+    // False for a handle this client does not hold; handle 0 is no object.
+    bool resolve(const QString& client, uint64_t handle, DispatchPtr* object) {
+        *object = nullptr;
+        if (handle == 0)
+            return true;
+        ClientTable* table = tableFor(client, false);
+        if (!table)
+            return false;
+        const auto it = table->handles.find(handle);
+        if (it == table->handles.end())
+            return false;
+        *object = it->second.object;
+        return true;
+    }
+
+    void release(const QString& client, uint64_t handle, uint64_t count) {
+        ClientTable* table = tableFor(client, false);
+        if (!table)
+            return;
+        const auto it = table->handles.find(handle);
+        if (it == table->handles.end())
+            return;
+        if (count < it->second.count) {
+            it->second.count -= count;
+            return;
+        }
+        const DispatchPtr dropped = std::move(it->second.object); // released after the erase
+        table->byObject.erase(dropped.get());
+        table->handles.erase(it);
+        if (table->handles.empty())
+            forget(client);
+    }
+
+    // A table with nothing in it is not kept, but its client stays watched while known.
+    void forget(const QString& client) {
+        watcher_.removeWatchedService(client);
+        std::map<QString, ClientTable> dropped;
+        if (auto it = clients_.find(client); it != clients_.end())
+            dropped.insert(clients_.extract(it));
+    }
+
+    void dropClient(const QString& client) {
+        if (client.startsWith(QLatin1Char(':')))
+            gone_.insert(client);
+        forget(client);
+    }
+
+    QList<QVariant> createInstance(const QString& client, bool running) {
+        CLSID clsid;
+        DispatchPtr object;
+        HRESULT h = CLSIDFromProgID(progId_, &clsid);
+        if (SUCCEEDED(h))
+            h = running ? GetActiveObject(clsid, nullptr, object.put())
+                        : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, object.put());
+        if (SUCCEEDED(h) && !object)
+            h = E_NOINTERFACE;
+        uint64_t handle = 0;
+        if (SUCCEEDED(h)) {
+            handle = share(client, object);
+            if (handle == 0)
+                h = RPC_E_DISCONNECTED; // the client left while the object was being made
+        }
+        return {QVariant::fromValue<qint32>(h), QVariant::fromValue<quint64>(handle)};
+    }
+
+    QList<QVariant> getIDsOfNames(const QString& client, const QList<QVariant>& args) {
+        DispatchPtr target;
+        HRESULT h = RPC_E_DISCONNECTED;
+        DISPID dispid = DISPID_UNKNOWN;
+        if (resolve(client, args[0].toULongLong(), &target) && target)
+            h = target->GetIDsOfNames(args[1].toString().toStdU16String(), args[2].toUInt(),
+                                      &dispid);
+        return {QVariant::fromValue<qint32>(h), QVariant::fromValue<qint32>(dispid)};
+    }
+
+    QList<QVariant> invoke(const QString& client, const QList<QVariant>& args) {
+        std::vector<WireValue> wire;
+        if (!ReadWireValues(args, 5, &wire))
+            return {};
+        const QList<qint32> named = qdbus_cast<QList<qint32>>(args[9]);
+        const auto reply = [](HRESULT h, const WireValues& outs, const EXCEPINFO& info,
+                              uint32_t argErr) {
+            QList<QVariant> out{QVariant::fromValue<qint32>(h)};
+            outs.appendTo(out);
+            out << QVariant::fromValue<quint16>(info.wCode)
+                << QString::fromStdU16String(info.bstrSource)
+                << QString::fromStdU16String(info.bstrDescription)
+                << QVariant::fromValue<qint32>(info.scode) << QVariant::fromValue<quint32>(argErr);
+            return out;
+        };
+        DispatchPtr target;
+        if (!resolve(client, args[0].toULongLong(), &target) || !target)
+            return reply(RPC_E_DISCONNECTED, {}, {}, NoArgError);
+
+        // By-reference values point into these; sized once so that no pointer moves.
+        const size_t n = wire.size();
+        std::vector<double> reals(n, 0.0);
+        std::vector<IDispatch*> cells(n, nullptr);
+        std::vector<DispatchPtr> sent(n); // what each object cell held going in
+        const auto refuse = [&](size_t at) {
+            for (IDispatch*& cell : cells)
+                DispatchPtr::attach(std::exchange(cell, nullptr)).reset();
+            return reply(RPC_E_DISCONNECTED, {}, {}, static_cast<uint32_t>(at));
+        };
+        DISPPARAMS params;
+        params.rgdispidNamedArgs.assign(named.begin(), named.end());
+        for (size_t i = 0; i < n; ++i) {
+            const WireValue& v = wire[i];
+            Variant arg;
+            switch (v.type) {
+            case VT_I4:
+                arg = Variant::fromInt(static_cast<int32_t>(v.number));
+                break;
+            case VT_R8:
+                arg = Variant::fromDouble(v.real);
+                break;
+            case VT_CY:
+                arg = Variant::fromCurrency(CY{v.number});
+                break;
+            case VT_BOOL:
+                arg = Variant::fromBool(v.number != 0);
+                break;
+            case VT_BSTR:
+                arg = Variant::fromBStr(v.text);
+                break;
+            case VT_DISPATCH: {
+                DispatchPtr object;
+                if (!resolve(client, static_cast<uint64_t>(v.number), &object))
+                    return refuse(i);
+                arg = Variant::fromDispatch(std::move(object));
+                break;
+            }
+            case VT_BYREF | VT_R8:
+                reals[i] = v.real;
+                arg = Variant::byRefDouble(&reals[i]);
+                break;
+            case VT_BYREF | VT_DISPATCH:
+                if (!resolve(client, static_cast<uint64_t>(v.number), &sent[i]))
+                    return refuse(i);
+                // The cell owns what it holds: a callee that replaces it releases this one.
+                cells[i] = DispatchPtr(sent[i]).detach();
+                arg = Variant::byRefDispatch(&cells[i]);
+                break;
+            default:
+                break;
+            }
+            params.rgvarg.push_back(std::move(arg));
+        }
+
+        Variant result;
+        EXCEPINFO info;
+        uint32_t argErr = NoArgError;
+        HRESULT h;
+        try {
+            h = target->Invoke(static_cast<DISPID>(args[1].toInt()), args[2].toUInt(),
+                               static_cast<uint16_t>(args[3].toUInt()), &params,
+                               args[4].toBool() ? &result : nullptr, &info, &argErr);
+        } catch (...) {
+            h = RPC_E_SERVERFAULT;
+        }
+
+        WireValues outs;
+        outs.append(toWire(client, result));
+        for (size_t i = 0; i < n; ++i) {
+            WireValue back;
+            if (wire[i].type == (VT_BYREF | VT_R8)) {
+                back.type = VT_BYREF | VT_R8;
+                back.real = reals[i];
+            } else if (wire[i].type == (VT_BYREF | VT_DISPATCH)) {
+                const DispatchPtr now = DispatchPtr::attach(cells[i]);
+                if (now.get() != sent[i].get()) {
+                    back.type = VT_BYREF | VT_DISPATCH;
+                    back.number = static_cast<int64_t>(share(client, now));
+                }
+            }
+            outs.append(back);
+        }
+        return reply(h, outs, h == DISP_E_EXCEPTION ? info : EXCEPINFO{}, argErr);
+    }
+
+    WireValue toWire(const QString& client, const Variant& value) {
+        WireValue wire;
+        wire.type = value.vt();
+        switch (value.vt()) {
+        case VT_I4:
+            wire.number = value.intVal();
+            break;
+        case VT_R8:
+            wire.real = value.dblVal();
+            break;
+        case VT_CY:
+            wire.number = value.cyVal().int64;
+            break;
+        case VT_BOOL:
+            wire.number = value.boolVal();
+            break;
+        case VT_BSTR:
+            wire.text = value.bstrVal();
+            break;
+        case VT_DISPATCH:
+            wire.number = static_cast<int64_t>(share(client, value.dispVal()));
+            break;
+        // A result that points into this program means nothing in another: send the value.
+        case VT_BYREF | VT_R8:
+            wire.type = VT_R8;
+            wire.real = value.pdblVal() ? *value.pdblVal() : 0.0;
+            break;
+        case VT_BYREF | VT_DISPATCH:
+            wire.type = VT_DISPATCH;
+            if (value.ppdispVal())
+                wire.number = static_cast<int64_t>(share(client, DispatchPtr(*value.ppdispVal())));
+            break;
+        default:
+            wire.type = VT_EMPTY;
+        }
+        return wire;
+    }
+
+    QDBusConnection connection_;
+    QDBusServiceWatcher watcher_;
+    QTimer busCheck_;
+    bool registered_ = false;
+    bool claimed_ = false;
+    uint64_t nextHandle_ = 1;
+    std::map<QString, ClientTable> clients_;
+    std::set<QString> gone_;
+};
+
+LocalServer::LocalServer(std::u16string progId) : impl_(std::make_unique<Impl>(std::move(progId))) {}
+
+LocalServer::~LocalServer() = default;
+
+bool LocalServer::start(std::string* error) {
+    return impl_->start(error);
+}
+
+void LocalServer::withdraw() {
+    impl_->withdraw();
+}
+
+std::string LocalServer::busName() const {
+    return impl_->busName_.toStdString();
+}
+
+size_t LocalServer::clientCount() const {
+    return impl_->clientCount();
+}
+
+size_t LocalServer::handleCount() const {
+    return impl_->handleCount();
+}
+
+void LocalServer::onBusLost(std::function<void()> callback) {
+    impl_->onBusLost_ = std::move(callback);
+}
+
+} // namespace automation::bus

@@ -1,0 +1,85 @@
+#pragma once
+// The wire between an automation client and a local server on the session bus.
+//
+// A server program claims the well-known bus name of its ProgID (BusNameForProgId); owning
+// that name is its entry in the running-object table. Its one object lives at ObjectPath
+// with the interface Interface:
+//
+//   CreateInstance()                                  -> (i hr, t handle)
+//   GetActiveObject()                                 -> (i hr, t handle)
+//   GetIDsOfNames(t handle, s name, u lcid)           -> (i hr, i dispid)
+//   Invoke(t handle, i dispid, u lcid, q flags, b wantResult,
+//          aq types, ax numbers, ad reals, aq text,   (the arguments, in COM's order)
+//          ai namedArgs)
+//       -> (i hr, aq types, ax numbers, ad reals, aq text,  (the result, then one value per
+//                                                            argument: what came back by
+//                                                            reference, empty otherwise)
+//           q wCode, s source, s description, i scode,      (EXCEPINFO)
+//           u argErr)                                       (NoArgError when not set)
+//   Release(t handle, t count)                        no reply
+//
+// Object references travel as handles: numbers the server gives out per client and keeps
+// the object alive for. Every time a reply carries a handle, the client holds one more
+// count of it; Release gives counts back, and the server lets go of the object when none
+// are left. A client that leaves the bus gives back everything at once. Handle 0 is no
+// object.
+//
+// A value is one entry in each of the four lists' logic, by type:
+//   VT_EMPTY                 nothing
+//   VT_I4, VT_CY, VT_BOOL    numbers: the integer, the ten-thousandths, -1 or 0
+//   VT_R8                    reals
+//   VT_BSTR                  numbers: the length in UTF-16 units, -1 for the null text;
+//                            the units follow in text (so no character is lost)
+//   VT_DISPATCH              numbers: the handle
+//   VT_BYREF | VT_R8         reals: the referenced value
+//   VT_BYREF | VT_DISPATCH   numbers: the handle of the referenced object
+// types, numbers and reals have one entry per value; text holds the texts one after another.
+#include "platform/automation/automation.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <string>
+#include <vector>
+
+namespace automation::bus {
+
+inline constexpr char ObjectPath[] = "/org/krepiks/Automation";
+inline constexpr char Interface[] = "org.krepiks.Automation";
+inline constexpr char BusNamePrefix[] = "org.krepiks.Automation.";
+inline constexpr uint32_t NoArgError = 0xFFFFFFFFu;
+
+// The well-known bus name of a ProgID: BusNamePrefix and the ProgID with ASCII letters made
+// small (ProgIDs ignore case), dots turned into '_', and any other character other than a
+// letter or digit written as '_' with four hex digits. "SldWorks.Application" is served as
+// "org.krepiks.Automation.sldworks_application".
+QString BusNameForProgId(const std::u16string& progId);
+
+// One value as it crosses: the handle of an object is in number.
+struct WireValue {
+    uint16_t type = VT_EMPTY;
+    int64_t number = 0;
+    double real = 0;
+    BStr text;
+};
+
+struct WireValues {
+    QList<quint16> types;
+    QList<qint64> numbers;
+    QList<double> reals;
+    QList<quint16> text;
+
+    void append(const WireValue& value);
+    void appendTo(QList<QVariant>& arguments) const;
+};
+
+// Reads four lists starting at arguments[at]. False when they are not four lists of the
+// right kinds, their lengths disagree, a type is unknown, an integer is out of range or the
+// text runs short or long.
+bool ReadWireValues(const QList<QVariant>& arguments, qsizetype at, std::vector<WireValue>* out);
+
+// Registers the list types with the bus layer; harmless to call again.
+void RegisterWireTypes();
+
+} // namespace automation::bus

@@ -1,0 +1,199 @@
+// The server program's life: started on creation, reused, found running, quit, killed,
+// hung, and the clients that leave it.
+#include "bus_fixture.h"
+#include "platform/automation/bus/local_client.h"
+#include "platform/automation/invoke.h"
+#include "test_app.h"
+
+#include <QProcess>
+
+#include <csignal>
+#include <thread>
+
+using namespace automation;
+using namespace bustest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class Lifecycle : public BusTest {};
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(Lifecycle, CreationStartsOneServerThatLaterCreationsReuse) {
+    EXPECT_FALSE(NameOwned());
+    DispatchPtr first;
+    ASSERT_EQ(Create(&first), S_OK);
+    EXPECT_TRUE(NameOwned());
+    const int pid = ServerPid(first.get());
+    EXPECT_EQ(HelperPids(), std::vector<long>{pid});
+
+    DispatchPtr second;
+    ASSERT_EQ(Create(&second), S_OK);
+    EXPECT_EQ(second.get(), first.get()) << "the running application, as the same proxy";
+    first.reset();
+    second.reset();
+    DispatchPtr third;
+    ASSERT_EQ(Create(&third), S_OK);
+    EXPECT_EQ(ServerPid(third.get()), pid);
+    EXPECT_EQ(HelperPids().size(), 1u);
+}
+
+TEST_F(Lifecycle, AttachingFindsOnlyARunningServer) {
+    DispatchPtr app;
+    const HRESULT none = Attach(&app);
+    EXPECT_EQ(none, MK_E_UNAVAILABLE);
+    EXPECT_EQ(OleErrorText(none), "Operation unavailable");
+    EXPECT_FALSE(app);
+    EXPECT_TRUE(HelperPids().empty()) << "attaching starts nothing";
+
+    DispatchPtr created;
+    ASSERT_EQ(Create(&created), S_OK);
+    ASSERT_EQ(Attach(&app), S_OK);
+    EXPECT_EQ(app.get(), created.get());
+}
+
+TEST_F(Lifecycle, QuitEndsTheServerAndTheNextCreationStartsAFreshOne) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    const int pid = ServerPid(app.get());
+    Call(app.get(), u"Quit");
+    EXPECT_FALSE(NameOwned()) << "the name goes before Quit returns";
+    EXPECT_TRUE(WaitFor([pid] { return !ProcessRunning(pid); }));
+
+    const CallOutcome stale = DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, nullptr);
+    EXPECT_EQ(stale.code, RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_EQ(stale.message, "The RPC server is unavailable");
+
+    DispatchPtr fresh;
+    ASSERT_EQ(Create(&fresh), S_OK);
+    EXPECT_NE(fresh.get(), app.get());
+    EXPECT_NE(ServerPid(fresh.get()), pid);
+    EXPECT_EQ(HelperPids().size(), 2u);
+}
+
+TEST_F(Lifecycle, AServerKilledMidCallFailsTheCallAtOnceAndTheNextCreationRecovers) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    const int pid = ServerPid(app.get());
+    std::thread killer([pid] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid, SIGKILL);
+    });
+    const auto start = Clock::now();
+    const CallOutcome hung = DispatchInvoke(app.get(), u"Hang", CallKind::Method, {}, nullptr);
+    killer.join();
+    EXPECT_LT(SecondsSince(start), 3.0);
+    EXPECT_EQ(hung.code, RPC_S_CALL_FAILED);
+    EXPECT_EQ(hung.message, "The remote procedure call failed");
+
+    const CallOutcome after = DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, nullptr);
+    EXPECT_EQ(after.code, RPC_S_SERVER_UNAVAILABLE);
+
+    DispatchPtr fresh;
+    ASSERT_EQ(Create(&fresh), S_OK);
+    EXPECT_NE(ServerPid(fresh.get()), pid);
+}
+
+TEST_F(Lifecycle, AHangingServerFailsTheCallWithinTheTimeout) {
+    bus::SetCallTimeout(std::chrono::milliseconds(600));
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    const auto start = Clock::now();
+    const CallOutcome hung = DispatchInvoke(app.get(), u"Hang", CallKind::Method, {}, nullptr);
+    const double waited = SecondsSince(start);
+    EXPECT_EQ(hung.code, RPC_S_CALL_FAILED);
+    EXPECT_GE(waited, 0.5);
+    EXPECT_LT(waited, 3.0);
+    // Still hung: the next call does not get through either, in bounded time.
+    EXPECT_EQ(DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, nullptr).code,
+              RPC_S_CALL_FAILED);
+}
+
+TEST_F(Lifecycle, AServerThatCannotStartOrIsLateGivesServerExecutionFailed) {
+    bus::SetStartTimeout(std::chrono::milliseconds(500));
+    RegisterHelper({"--delay", "5000"});
+    DispatchPtr app;
+    auto start = Clock::now();
+    HRESULT h = Create(&app);
+    EXPECT_EQ(h, CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_EQ(OleErrorText(h), "Server execution failed");
+    EXPECT_LT(SecondsSince(start), 3.0);
+    EXPECT_FALSE(app);
+
+    clsid_ = bus::RegisterLocalServer(TestProgId, "/nonexistent/krepiks-cad");
+    start = Clock::now();
+    EXPECT_EQ(Create(&app), CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_LT(SecondsSince(start), 1.0);
+
+    // A program that ends without claiming its name is not waited for.
+    bus::SetStartTimeout(std::chrono::seconds(20));
+    RegisterHelper({"--bad-argument"});
+    start = Clock::now();
+    EXPECT_EQ(Create(&app), CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_LT(SecondsSince(start), 5.0);
+}
+
+// A client program holding an application and children.
+class HelperClient {
+public:
+    HelperClient(const std::string& pidFile, int hold, bool leave) {
+        QStringList args{QStringLiteral("--client"), QStringLiteral("--pid-file"),
+                         QString::fromStdString(pidFile), QStringLiteral("--hold"),
+                         QString::number(hold)};
+        if (leave)
+            args << QStringLiteral("--leave");
+        process_.start(QStringLiteral(BUS_TEST_SERVER), args);
+    }
+    ~HelperClient() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+    bool ready() {
+        while (process_.canReadLine() || process_.waitForReadyRead(10000))
+            if (process_.readLine().trimmed() == "ready")
+                return true;
+        return false;
+    }
+    QProcess process_;
+};
+
+TEST_F(Lifecycle, AClientThatDiesReleasesEverythingItHeld) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    {
+        HelperClient client(pidFile_, 3, false);
+        ASSERT_TRUE(client.ready());
+        EXPECT_EQ(Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal(), 3);
+        EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 5);
+        client.process_.kill();
+        client.process_.waitForFinished(3000);
+    }
+    EXPECT_TRUE(WaitFor(
+        [&] { return Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal() == 0; }));
+    EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 1);
+}
+
+TEST_F(Lifecycle, AClientThatEndsLeavesTheServerRunningWithItsApplication) {
+    int pid = 0;
+    {
+        HelperClient client(pidFile_, 2, true);
+        ASSERT_TRUE(client.ready());
+        ASSERT_TRUE(client.process_.waitForFinished(5000));
+        EXPECT_EQ(client.process_.exitCode(), 0);
+        ASSERT_EQ(HelperPids().size(), 2u); // the client, then the server it started
+        pid = static_cast<int>(HelperPids()[1]);
+    }
+    EXPECT_TRUE(ProcessRunning(pid));
+    DispatchPtr app;
+    ASSERT_EQ(Attach(&app), S_OK);
+    EXPECT_EQ(ServerPid(app.get()), pid);
+    EXPECT_TRUE(WaitFor(
+        [&] { return Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal() == 0; }));
+}
+
+} // namespace

@@ -1,0 +1,27 @@
+#pragma once
+// The automation objects of the bus tests' server: an application whose members take and
+// give each kind of value, hand out child objects, write through references, raise the
+// server's own error, hang, and quit. Plain C++; the same objects serve in-process too.
+#include "platform/automation/automation.h"
+
+#include <functional>
+
+namespace bustest {
+
+inline constexpr char16_t TestProgId[] = u"KrepiksBusTest.Application";
+
+struct TestHooks {
+    std::function<void()> quit;        // Quit
+    std::function<int()> heldHandles;  // HeldHandles; 0 without it
+};
+
+// Child objects alive in this process.
+int LiveChildren();
+
+automation::DispatchPtr MakeTestApplication(TestHooks hooks);
+
+// Registers TestProgId in-process: creation hands out the one running application (also in
+// the running-object table) and makes a new one once it has quit.
+void RegisterTestServer(TestHooks hooks);
+
+} // namespace bustest

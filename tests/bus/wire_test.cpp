@@ -1,0 +1,128 @@
+// What crosses the bus: bus names, the value lists, and a server facing malformed requests.
+#include "bus_fixture.h"
+#include "platform/automation/bus/protocol.h"
+#include "test_app.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QRegularExpression>
+
+using namespace automation;
+using namespace automation::bus;
+using namespace bustest;
+
+namespace {
+
+TEST(BusName, IsAValidBusNameThatIgnoresTheCaseOfTheProgId) {
+    EXPECT_EQ(BusNameForProgId(u"SldWorks.Application"),
+              QStringLiteral("org.krepiks.Automation.sldworks_application"));
+    EXPECT_EQ(BusNameForProgId(u"SLDWORKS.application"),
+              BusNameForProgId(u"SldWorks.Application"));
+    const QRegularExpression valid(
+        QStringLiteral("^[A-Za-z_][A-Za-z0-9_-]*(\\.[A-Za-z_][A-Za-z0-9_-]*)+$"));
+    for (const std::u16string progId : {u"1C.App", u"A-B.C D", u"Фирма.Программа", u""}) {
+        const QString name = BusNameForProgId(progId);
+        EXPECT_TRUE(valid.match(name).hasMatch()) << name.toStdString();
+        EXPECT_LE(name.size(), 255);
+    }
+    EXPECT_NE(BusNameForProgId(u"a.b"), BusNameForProgId(u"a-b"));
+}
+
+QList<QVariant> Lists(QList<quint16> types, QList<qint64> numbers, QList<double> reals,
+                      QList<quint16> text) {
+    return {QVariant::fromValue(types), QVariant::fromValue(numbers), QVariant::fromValue(reals),
+            QVariant::fromValue(text)};
+}
+
+TEST(WireValues, ReadBackWhatWasWrittenAndRefuseInconsistentLists) {
+    WireValues wire;
+    wire.append({VT_BSTR, 0, 0, BStr(u"ab")});
+    wire.append({VT_BSTR, 0, 0, BStr()});
+    wire.append({VT_BSTR, 0, 0, BStr(u"")});
+    wire.append({VT_I4, -5, 0, {}});
+    wire.append({VT_BYREF | VT_R8, 0, 0.5, {}});
+    QList<QVariant> args;
+    wire.appendTo(args);
+    std::vector<WireValue> read;
+    ASSERT_TRUE(ReadWireValues(args, 0, &read));
+    ASSERT_EQ(read.size(), 5u);
+    EXPECT_EQ(read[0].text, BStr(u"ab"));
+    EXPECT_TRUE(read[1].text.isNull());
+    EXPECT_FALSE(read[2].text.isNull());
+    EXPECT_EQ(read[3].number, -5);
+    EXPECT_EQ(read[4].real, 0.5);
+
+    const std::pair<const char*, QList<QVariant>> bad[] = {
+        {"lengths differ", Lists({VT_I4, VT_I4}, {1}, {0, 0}, {})},
+        {"unknown type", Lists({VT_BYREF | VT_BSTR}, {0}, {0}, {})},
+        {"int out of range", Lists({VT_I4}, {int64_t(1) << 40}, {0}, {})},
+        {"bool neither -1 nor 0", Lists({VT_BOOL}, {5}, {0}, {})},
+        {"negative handle", Lists({VT_DISPATCH}, {-3}, {0}, {})},
+        {"text runs short", Lists({VT_BSTR}, {4}, {0}, {'a'})},
+        {"text left over", Lists({VT_BSTR}, {1}, {0}, {'a', 'b'})},
+        {"bad null marker", Lists({VT_BSTR}, {-2}, {0}, {})},
+        {"too few lists", Lists({}, {}, {}, {}).mid(1)},
+    };
+    for (const auto& [why, lists] : bad) {
+        read.assign(1, WireValue{});
+        EXPECT_FALSE(ReadWireValues(lists, 0, &read)) << why;
+        EXPECT_TRUE(read.empty()) << why;
+    }
+}
+
+// Requests made by hand, from a connection other than the automation client's.
+class RawRequests : public BusTest {
+protected:
+    QDBusMessage Ask(const char* method, const QList<QVariant>& args) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            BusNameForProgId(TestProgId), QString::fromLatin1(ObjectPath),
+            QString::fromLatin1(Interface), QString::fromLatin1(method));
+        message.setArguments(args);
+        return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
+    }
+};
+
+TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
+    RegisterWireTypes();
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK); // the automation client holds handle 1
+    const int pid = ServerPid(app.get());
+
+    const QDBusMessage created = Ask("CreateInstance", {});
+    ASSERT_EQ(created.type(), QDBusMessage::ReplyMessage) << created.errorMessage().toStdString();
+    const quint64 own = created.arguments()[1].toULongLong();
+    EXPECT_EQ(created.arguments()[0].toInt(), S_OK);
+    EXPECT_NE(own, 1u);
+
+    const auto names = [&](quint64 handle) {
+        const QDBusMessage reply = Ask("GetIDsOfNames", {QVariant::fromValue(handle),
+                                                        QStringLiteral("Echo"),
+                                                        QVariant::fromValue<quint32>(0)});
+        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments()[0].toInt() : 0;
+    };
+    EXPECT_EQ(names(own), S_OK);
+    EXPECT_EQ(names(1), RPC_E_DISCONNECTED) << "another client's handle";
+    EXPECT_EQ(names(12345), RPC_E_DISCONNECTED);
+
+    const QDBusMessage wrongSignature = Ask("Invoke", {QVariant::fromValue(own)});
+    EXPECT_EQ(wrongSignature.type(), QDBusMessage::ErrorMessage);
+
+    QList<QVariant> garbled{QVariant::fromValue(own), 1, QVariant::fromValue<quint32>(0),
+                            QVariant::fromValue<quint16>(DISPATCH_METHOD), true};
+    garbled << Lists({VT_BSTR}, {1000}, {0}, {'a'});
+    garbled << QVariant::fromValue(QList<qint32>{});
+    const QDBusMessage refused = Ask("Invoke", garbled);
+    EXPECT_EQ(refused.type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(refused.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+
+    QDBusMessage release = QDBusMessage::createMethodCall(
+        BusNameForProgId(TestProgId), QString::fromLatin1(ObjectPath),
+        QString::fromLatin1(Interface), QStringLiteral("Release"));
+    release << QVariant::fromValue<quint64>(1) << QVariant::fromValue<quint64>(100);
+    QDBusConnection::sessionBus().send(release); // not this connection's: ignored
+
+    EXPECT_EQ(ServerPid(app.get()), pid) << "the server survived and still serves";
+    EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 2);
+}
+
+} // namespace
