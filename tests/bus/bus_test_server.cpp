@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     if (!pidFile.empty())
         std::ofstream(pidFile, std::ios::app) << getpid() << '\n';
     if (client)
-        return RunClient(QCoreApplication::applicationFilePath().toStdString(), pidFile, hold, leave);
+        return RunClient(QCoreApplication::applicationFilePath().toStdString(), pidFile, hold,
+                         leave);
 
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));

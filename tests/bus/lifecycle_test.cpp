@@ -173,8 +173,8 @@ TEST_F(Lifecycle, AClientThatDiesReleasesEverythingItHeld) {
         client.process_.kill();
         client.process_.waitForFinished(3000);
     }
-    EXPECT_TRUE(WaitFor(
-        [&] { return Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal() == 0; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal() == 0; }));
     EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 1);
 }
 
@@ -192,8 +192,8 @@ TEST_F(Lifecycle, AClientThatEndsLeavesTheServerRunningWithItsApplication) {
     DispatchPtr app;
     ASSERT_EQ(Attach(&app), S_OK);
     EXPECT_EQ(ServerPid(app.get()), pid);
-    EXPECT_TRUE(WaitFor(
-        [&] { return Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal() == 0; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal() == 0; }));
 }
 
 } // namespace

@@ -26,7 +26,8 @@ public:
     Child(int id, DispatchPtr parent) : id_(id), parent_(std::move(parent)) {
         ++liveChildren();
         addProperty(u"Id", [this](const DispatchArgs&) { return Variant::fromInt(id_); });
-        addProperty(u"Parent", [this](const DispatchArgs&) { return Variant::fromDispatch(parent_); });
+        addProperty(u"Parent",
+                    [this](const DispatchArgs&) { return Variant::fromDispatch(parent_); });
     }
     ~Child() override { --liveChildren(); }
     int id() const { return id_; }
@@ -117,9 +118,8 @@ public:
             if (IDispatch* old = std::exchange(*cell, fresh))
                 old->Release();
         });
-        addMethod(u"Half", 1, [](const DispatchArgs& a) {
-            return Variant::fromDouble(a.asDouble(0) / 2);
-        });
+        addMethod(u"Half", 1,
+                  [](const DispatchArgs& a) { return Variant::fromDouble(a.asDouble(0) / 2); });
         addMethod(u"Fail", 0, [](const DispatchArgs&) -> Variant {
             throw ServerException("Сбой на стороне сервера", "KrepiksBusTest", hr(0x80040201));
         });

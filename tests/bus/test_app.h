@@ -11,8 +11,8 @@ namespace bustest {
 inline constexpr char16_t TestProgId[] = u"KrepiksBusTest.Application";
 
 struct TestHooks {
-    std::function<void()> quit;        // Quit
-    std::function<int()> heldHandles;  // HeldHandles; 0 without it
+    std::function<void()> quit;       // Quit
+    std::function<int()> heldHandles; // HeldHandles; 0 without it
 };
 
 // Child objects alive in this process.

@@ -102,9 +102,8 @@ TEST_F(Transport, ObjectsAreHandlesHeldUntilTheClientReleasesThem) {
 
     // An object of this program cannot travel; nothing is sent.
     const DispatchPtr local = MakeTestApplication({});
-    const CallOutcome refused =
-        DispatchInvoke(app_.get(), u"Echo", CallKind::Method, {Variant::fromDispatch(local)},
-                       nullptr);
+    const CallOutcome refused = DispatchInvoke(app_.get(), u"Echo", CallKind::Method,
+                                               {Variant::fromDispatch(local)}, nullptr);
     EXPECT_EQ(refused.code, DISP_E_TYPEMISMATCH);
 }
 
@@ -203,8 +202,10 @@ void Script(IDispatch* app) {
 
 TEST_F(Transport, TheCallTraceIsTheSameAsInProcess) {
     const auto dir = std::filesystem::temp_directory_path();
-    const std::string local = (dir / ("krepiks-bus-trace-local-" + std::to_string(getpid()))).string();
-    const std::string remote = (dir / ("krepiks-bus-trace-bus-" + std::to_string(getpid()))).string();
+    const std::string local =
+        (dir / ("krepiks-bus-trace-local-" + std::to_string(getpid()))).string();
+    const std::string remote =
+        (dir / ("krepiks-bus-trace-bus-" + std::to_string(getpid()))).string();
     std::filesystem::remove(local);
     std::filesystem::remove(remote);
     const auto traced = [](const std::string& path, IDispatch* app) {

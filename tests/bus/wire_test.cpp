@@ -16,8 +16,7 @@ namespace {
 TEST(BusName, IsAValidBusNameThatIgnoresTheCaseOfTheProgId) {
     EXPECT_EQ(BusNameForProgId(u"SldWorks.Application"),
               QStringLiteral("org.krepiks.Automation.sldworks_application"));
-    EXPECT_EQ(BusNameForProgId(u"SLDWORKS.application"),
-              BusNameForProgId(u"SldWorks.Application"));
+    EXPECT_EQ(BusNameForProgId(u"SLDWORKS.application"), BusNameForProgId(u"SldWorks.Application"));
     const QRegularExpression valid(
         QStringLiteral("^[A-Za-z_][A-Za-z0-9_-]*(\\.[A-Za-z_][A-Za-z0-9_-]*)+$"));
     for (const std::u16string progId : {u"1C.App", u"A-B.C D", u"Фирма.Программа", u""}) {
@@ -95,9 +94,9 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
     EXPECT_NE(own, 1u);
 
     const auto names = [&](quint64 handle) {
-        const QDBusMessage reply = Ask("GetIDsOfNames", {QVariant::fromValue(handle),
-                                                        QStringLiteral("Echo"),
-                                                        QVariant::fromValue<quint32>(0)});
+        const QDBusMessage reply =
+            Ask("GetIDsOfNames", {QVariant::fromValue(handle), QStringLiteral("Echo"),
+                                  QVariant::fromValue<quint32>(0)});
         return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments()[0].toInt() : 0;
     };
     EXPECT_EQ(names(own), S_OK);
@@ -123,6 +122,42 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
 
     EXPECT_EQ(ServerPid(app.get()), pid) << "the server survived and still serves";
     EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ActiveObjectLookup, AnswersOnlyWhatTheRunningTableHereDoesNot) {
+    int asked = 0;
+    const DispatchPtr elsewhere = MakeTestApplication({});
+    const auto lookup = [&](IDispatch** out) {
+        ++asked;
+        *out = DispatchPtr(elsewhere).detach();
+        return S_OK;
+    };
+    const CLSID clsid =
+        RegisterClassObject(u"KrepiksBusTest.Lookup", nullptr, CLSCTX_LOCAL_SERVER, lookup);
+    DispatchPtr found;
+    ASSERT_EQ(GetActiveObject(clsid, nullptr, found.put()), S_OK);
+    EXPECT_EQ(found.get(), elsewhere.get());
+    EXPECT_EQ(asked, 1);
+
+    const DispatchPtr here = MakeTestApplication({});
+    uint32_t cookie = 0;
+    ASSERT_EQ(RegisterActiveObject(here.get(), clsid, ACTIVEOBJECT_STRONG, &cookie), S_OK);
+    ASSERT_EQ(GetActiveObject(clsid, nullptr, found.put()), S_OK);
+    EXPECT_EQ(found.get(), here.get());
+    EXPECT_EQ(asked, 1);
+    RevokeActiveObject(cookie);
+
+    RegisterClassObject(u"KrepiksBusTest.Lookup", nullptr, CLSCTX_LOCAL_SERVER,
+                        [](IDispatch**) { return RPC_S_CALL_FAILED; });
+    EXPECT_EQ(GetActiveObject(clsid, nullptr, found.put()), RPC_S_CALL_FAILED);
+    // Registering without a lookup drops it.
+    RegisterClassObject(u"KrepiksBusTest.Lookup", nullptr, CLSCTX_LOCAL_SERVER);
+    EXPECT_EQ(GetActiveObject(clsid, nullptr, found.put()), MK_E_UNAVAILABLE);
+    UnregisterClassObject(u"KrepiksBusTest.Lookup");
 }
 
 } // namespace

@@ -110,17 +110,15 @@ Answer Call(const QDBusConnection& connection, const QString& service, const QSt
 
 Answer CallServer(const QDBusConnection& connection, const QString& server, const char* method,
                   const QList<QVariant>& arguments, const char* replySignature) {
-    return Call(connection, server, QString::fromLatin1(ObjectPath),
-                QString::fromLatin1(Interface), QString::fromLatin1(method), arguments,
-                replySignature);
+    return Call(connection, server, QString::fromLatin1(ObjectPath), QString::fromLatin1(Interface),
+                QString::fromLatin1(method), arguments, replySignature);
 }
 
 // The unique name of the program owning name, empty when none does.
 QString OwnerOf(const QDBusConnection& connection, const QString& name) {
-    const Answer answer = Call(connection, QStringLiteral("org.freedesktop.DBus"),
-                               QStringLiteral("/org/freedesktop/DBus"),
-                               QStringLiteral("org.freedesktop.DBus"),
-                               QStringLiteral("GetNameOwner"), {name}, "s");
+    const Answer answer = Call(
+        connection, QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"), {name}, "s");
     return answer.failure == S_OK ? answer.arguments[0].toString() : QString();
 }
 
@@ -149,10 +147,10 @@ public:
         const uint32_t left = --refs_;
         if (left != 0)
             return left;
-        if (auto it = s.proxies.find({server_, handle_}); it != s.proxies.end() && it->second == this)
+        if (auto it = s.proxies.find({server_, handle_});
+            it != s.proxies.end() && it->second == this)
             s.proxies.erase(it);
-        const std::optional<QDBusConnection> connection =
-            s.closing ? std::nullopt : s.connection;
+        const std::optional<QDBusConnection> connection = s.closing ? std::nullopt : s.connection;
         lock.unlock();
         if (connection && connection->isConnected()) {
             QDBusMessage message = QDBusMessage::createMethodCall(
@@ -239,11 +237,11 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
     const auto connection = Connection();
     if (!connection)
         return RPC_S_SERVER_UNAVAILABLE;
-    const Answer answer = CallServer(*connection, server_, "GetIDsOfNames",
-                                     {QVariant::fromValue<quint64>(handle_),
-                                      QString::fromStdU16String(name),
-                                      QVariant::fromValue<quint32>(lcid)},
-                                     "ii");
+    const Answer answer =
+        CallServer(*connection, server_, "GetIDsOfNames",
+                   {QVariant::fromValue<quint64>(handle_), QString::fromStdU16String(name),
+                    QVariant::fromValue<quint32>(lcid)},
+                   "ii");
     if (FAILED(answer.failure))
         return answer.failure;
     *dispid = answer.arguments[1].toInt();
@@ -304,15 +302,13 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
     const auto connection = Connection();
     if (!connection)
         return RPC_S_SERVER_UNAVAILABLE;
-    QList<QVariant> arguments{QVariant::fromValue<quint64>(handle_),
-                              QVariant::fromValue<qint32>(dispid),
-                              QVariant::fromValue<quint32>(lcid),
-                              QVariant::fromValue<quint16>(flags), result != nullptr};
+    QList<QVariant> arguments{
+        QVariant::fromValue<quint64>(handle_), QVariant::fromValue<qint32>(dispid),
+        QVariant::fromValue<quint32>(lcid), QVariant::fromValue<quint16>(flags), result != nullptr};
     wire.appendTo(arguments);
     arguments << QVariant::fromValue(
         QList<qint32>(params->rgdispidNamedArgs.begin(), params->rgdispidNamedArgs.end()));
-    const Answer answer =
-        CallServer(*connection, server_, "Invoke", arguments, "iaqaxadaqqssiu");
+    const Answer answer = CallServer(*connection, server_, "Invoke", arguments, "iaqaxadaqqssiu");
     if (FAILED(answer.failure))
         return answer.failure;
 
@@ -397,8 +393,7 @@ HRESULT CreateRemote(const Registration& server, IDispatch** out) {
             return CO_E_SERVER_EXEC_FAILURE;
         const Answer answer = CallServer(*connection, owner, "CreateInstance", {}, "it");
         if (answer.failure == RPC_S_SERVER_UNAVAILABLE ||
-            (answer.failure == RPC_S_CALL_FAILED &&
-             OwnerOf(*connection, server.busName) != owner))
+            (answer.failure == RPC_S_CALL_FAILED && OwnerOf(*connection, server.busName) != owner))
             continue;
         if (FAILED(answer.failure))
             return CO_E_SERVER_EXEC_FAILURE;

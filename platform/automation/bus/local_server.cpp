@@ -128,7 +128,9 @@ public:
         }
     }
 
-    QString introspect(const QString&) const override { return QString::fromLatin1(IntrospectionXml); }
+    QString introspect(const QString&) const override {
+        return QString::fromLatin1(IntrospectionXml);
+    }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.interface() != QLatin1String(Interface))
@@ -139,6 +141,8 @@ public:
         const QList<QVariant> args = message.arguments();
         if (member == QLatin1String("Release") && signature == QLatin1String("tt")) {
             release(client, args[0].toULongLong(), args[1].toULongLong());
+            if (afterCall_)
+                afterCall_();
             return true;
         }
         QList<QVariant> out;
@@ -148,11 +152,12 @@ public:
             out = createInstance(client, true);
         else if (member == QLatin1String("GetIDsOfNames") && signature == QLatin1String("tsu"))
             out = getIDsOfNames(client, args);
-        else if (member == QLatin1String("Invoke") &&
-                 signature == QLatin1String("tiuqbaqaxadaqai"))
+        else if (member == QLatin1String("Invoke") && signature == QLatin1String("tiuqbaqaxadaqai"))
             out = invoke(client, args);
         else
             return false; // the bus layer answers with its "unknown method" error
+        if (afterCall_)
+            afterCall_();
         if (out.isEmpty()) {
             connection.send(message.createErrorReply(QDBusError::InvalidArgs,
                                                      QStringLiteral("malformed arguments")));
@@ -173,6 +178,7 @@ public:
     std::u16string progId_;
     QString busName_;
     std::function<void()> onBusLost_;
+    std::function<void()> afterCall_;
 
 private:
     struct Held {
@@ -445,7 +451,8 @@ private:
     std::set<QString> gone_;
 };
 
-LocalServer::LocalServer(std::u16string progId) : impl_(std::make_unique<Impl>(std::move(progId))) {}
+LocalServer::LocalServer(std::u16string progId)
+    : impl_(std::make_unique<Impl>(std::move(progId))) {}
 
 LocalServer::~LocalServer() = default;
 
@@ -471,6 +478,10 @@ size_t LocalServer::handleCount() const {
 
 void LocalServer::onBusLost(std::function<void()> callback) {
     impl_->onBusLost_ = std::move(callback);
+}
+
+void LocalServer::afterCall(std::function<void()> callback) {
+    impl_->afterCall_ = std::move(callback);
 }
 
 } // namespace automation::bus

@@ -17,7 +17,7 @@
 // the event loop that created the server, one at a time, as in a single-threaded apartment.
 // The server holds each object it handed out until the client gives it back or leaves the
 // bus. Nothing here ends the program: the program decides (typically withdraw() when its
-// application quits, then leaving its event loop).
+// application quits, then leaving its event loop; see afterCall).
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -52,6 +52,11 @@ public:
 
     // Called once if the connection to the bus is lost (the session ended).
     void onBusLost(std::function<void()> callback);
+
+    // Called after each request has been served and before its answer leaves, e.g. to
+    // withdraw as soon as a call has ended the application, so that no client reaches a
+    // program that is about to end.
+    void afterCall(std::function<void()> callback);
 
 private:
     class Impl;
