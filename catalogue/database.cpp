@@ -11,8 +11,11 @@
 #include <QSqlIndex>
 #include <QSqlQuery>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
+#include <sqlite3.h>
 
 namespace krepiks {
 
@@ -56,6 +59,117 @@ QString quoted(const QString& identifier) {
     QString escaped = identifier;
     escaped.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+[[noreturn]] void failEngine(sqlite3* handle, int code, const QString& filePath) {
+    const QSqlError error(QString(), QString::fromUtf8(sqlite3_errmsg(handle)),
+                          QSqlError::StatementError, QString::number(code));
+    fail(providerMessage(error, filePath));
+}
+
+void bind(sqlite3* handle, sqlite3_stmt* statement, int index, const QVariant& value,
+          const QString& filePath) {
+    int code = SQLITE_OK;
+    if (value.isNull()) {
+        code = sqlite3_bind_null(statement, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Bool:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            code = sqlite3_bind_int64(statement, index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            code = sqlite3_bind_double(statement, index, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            code = sqlite3_bind_blob64(statement, index, bytes.constData(),
+                                       static_cast<sqlite3_uint64>(bytes.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QByteArray text = value.toString().toUtf8();
+            code = sqlite3_bind_text64(statement, index, text.constData(),
+                                       static_cast<sqlite3_uint64>(text.size()), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+            break;
+        }
+        }
+    }
+    if (code != SQLITE_OK)
+        failEngine(handle, code, filePath);
+}
+
+// Straight on the engine's handle: going through a QSqlQuery costs a converted copy of every
+// value of every row, which made a refill of a large catalogue many times slower than the
+// engine itself. Values come out as the Qt driver gives them: integers as qlonglong, reals
+// as double, text as QString, blobs as QByteArray, and no value as a null.
+void ReadSnapshot(const QSqlDatabase& db, const QString& text, const QVariantList& parameters,
+                  const QString& filePath, QSqlRecord& columns, std::vector<QVariant>& cells) {
+    const QVariant driverHandle = db.driver() ? db.driver()->handle() : QVariant();
+    sqlite3* handle = driverHandle.isValid() && qstrcmp(driverHandle.typeName(), "sqlite3*") == 0
+                          ? *static_cast<sqlite3* const*>(driverHandle.constData())
+                          : nullptr;
+    if (!handle)
+        fail(QStringLiteral("Operation is not allowed when the object is closed."));
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    const int prepared =
+        sqlite3_prepare_v2(handle, utf8.constData(), static_cast<int>(utf8.size()), &raw, &tail);
+    Statement statement(raw, &sqlite3_finalize);
+    if (prepared != SQLITE_OK)
+        failEngine(handle, prepared, filePath);
+    if (!statement)
+        fail(QStringLiteral("Command text was not set for the command object."));
+    if (!QByteArray(tail, utf8.constData() + utf8.size() - tail).trimmed().isEmpty())
+        fail(QStringLiteral("Unable to execute multiple statements at a time"));
+    if (sqlite3_bind_parameter_count(statement.get()) != parameters.size())
+        fail(QStringLiteral("Parameter count mismatch"));
+    for (int i = 0; i < parameters.size(); ++i)
+        bind(handle, statement.get(), i + 1, parameters.at(i), filePath);
+
+    const int n = sqlite3_column_count(statement.get());
+    columns.clear();
+    for (int i = 0; i < n; ++i)
+        columns.append(QSqlField(QString::fromUtf8(sqlite3_column_name(statement.get(), i))));
+    for (;;) {
+        const int step = sqlite3_step(statement.get());
+        if (step == SQLITE_DONE)
+            break;
+        // A row that cannot be read fails the opening: a cut-short list is no snapshot.
+        if (step != SQLITE_ROW)
+            failEngine(handle, step, filePath);
+        sqlite3_stmt* s = statement.get();
+        for (int i = 0; i < n; ++i) {
+            switch (sqlite3_column_type(s, i)) {
+            case SQLITE_INTEGER:
+                cells.emplace_back(static_cast<qlonglong>(sqlite3_column_int64(s, i)));
+                break;
+            case SQLITE_FLOAT:
+                cells.emplace_back(sqlite3_column_double(s, i));
+                break;
+            case SQLITE_TEXT:
+                cells.emplace_back(
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, i)),
+                                      sqlite3_column_bytes(s, i)));
+                break;
+            case SQLITE_BLOB:
+                cells.emplace_back(QByteArray(static_cast<const char*>(sqlite3_column_blob(s, i)),
+                                              sqlite3_column_bytes(s, i)));
+                break;
+            default:
+                cells.emplace_back(QMetaType::fromType<QString>());
+                break;
+            }
+        }
+    }
 }
 
 } // namespace
@@ -164,24 +278,16 @@ void TADOQuery::Open() {
         connection_->Open();
     statement_ = SQL.join(QLatin1Char('\n'));
     connection_->noteStatement(statement_);
-    QSqlQuery query(connection_->database());
-    query.setForwardOnly(true);
-    if (!query.prepare(statement_))
-        fail(providerMessage(query.lastError(), connection_->filePath()));
-    for (int i = 0; i < Parameters.size(); ++i)
-        query.bindValue(i, Parameters.at(i));
-    if (!query.exec())
-        fail(providerMessage(query.lastError(), connection_->filePath()));
-    columns_ = query.record();
-    rows_.clear();
-    const int n = columns_.count();
-    while (query.next()) {
-        QVariantList row;
-        row.reserve(n);
-        for (int i = 0; i < n; ++i)
-            row.append(query.value(i));
-        rows_.push_back(std::move(row));
+    try {
+        ReadSnapshot(connection_->database(), statement_, Parameters, connection_->filePath(),
+                     columns_, cells_);
+    } catch (...) {
+        cells_.clear();
+        throw;
     }
+    names_.clear();
+    for (int i = 0; i < columns_.count(); ++i)
+        names_.append(columns_.fieldName(i));
     current_ = 0;
     state_ = State::Browse;
 }
@@ -189,7 +295,7 @@ void TADOQuery::Open() {
 void TADOQuery::Close() {
     // An appended or edited row that was never posted is dropped here.
     state_ = State::Inactive;
-    rows_.clear();
+    cells_.clear();
     buffer_.clear();
     changed_.clear();
     current_ = 0;
@@ -206,22 +312,30 @@ void TADOQuery::Next() {
     requireActive();
     if (state_ != State::Browse)
         Post();
-    if (current_ < static_cast<int>(rows_.size()))
+    if (current_ < rowCount())
         ++current_;
 }
 
 bool TADOQuery::Eof() const {
-    return state_ == State::Inactive || current_ >= static_cast<int>(rows_.size());
+    return state_ == State::Inactive || current_ >= rowCount();
 }
 
 int TADOQuery::RecordCount() const {
     requireActive();
-    return static_cast<int>(rows_.size());
+    return rowCount();
+}
+
+int TADOQuery::rowCount() const {
+    return names_.isEmpty() ? 0 : static_cast<int>(cells_.size() / names_.size());
+}
+
+const QVariant& TADOQuery::cell(int row, int column) const {
+    return cells_[static_cast<std::size_t>(row) * names_.size() + column];
 }
 
 int TADOQuery::fieldIndex(const QString& name) const {
-    for (int i = 0; i < columns_.count(); ++i)
-        if (columns_.fieldName(i).compare(name, Qt::CaseInsensitive) == 0)
+    for (int i = 0; i < names_.size(); ++i)
+        if (names_[i].compare(name, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }
@@ -236,17 +350,22 @@ int TADOQuery::requireField(const QString& name) const {
 
 bool TADOQuery::HasField(const QString& name) const { return fieldIndex(name) >= 0; }
 
-QVariant TADOQuery::FieldValue(const QString& name) const {
+const QVariant& TADOQuery::fieldRef(const QString& name) const {
+    static const QVariant none;
     const int index = requireField(name);
     if (state_ == State::Edit || state_ == State::Insert)
         return buffer_.at(index);
-    if (current_ >= static_cast<int>(rows_.size()))
-        return {};
-    return rows_[current_].at(index);
+    if (current_ >= rowCount())
+        return none;
+    return cell(current_, index);
+}
+
+QVariant TADOQuery::FieldValue(const QString& name) const {
+    return fieldRef(name);
 }
 
 double TADOQuery::FieldAsFloat(const QString& name) const {
-    const QVariant value = FieldValue(name);
+    const QVariant& value = fieldRef(name);
     if (value.isNull())
         return 0.0;
     if (value.typeId() == QMetaType::QString) {
@@ -264,7 +383,7 @@ double TADOQuery::FieldAsFloat(const QString& name) const {
 }
 
 QString TADOQuery::FieldAsString(const QString& name) const {
-    const QVariant value = FieldValue(name);
+    const QVariant& value = fieldRef(name);
     return value.isNull() ? QString() : value.toString();
 }
 
@@ -281,12 +400,13 @@ void TADOQuery::Edit() {
     requireActive();
     if (state_ != State::Browse)
         return;
-    if (rows_.empty()) {
+    if (rowCount() == 0) {
         // Editing an empty result starts a new row, as the grid and the path store expect.
         Append();
         return;
     }
-    buffer_ = rows_[current_];
+    const auto row = cells_.begin() + static_cast<std::ptrdiff_t>(current_) * names_.size();
+    buffer_ = QVariantList(row, row + names_.size());
     changed_.assign(columns_.count(), false);
     state_ = State::Edit;
 }
@@ -357,7 +477,7 @@ void TADOQuery::Post() {
         const QString key = keyColumn();
         statement = QStringLiteral("update %1 set %2 where %3=?")
                         .arg(quoted(table), sets.join(QLatin1Char(',')), quoted(key));
-        values.append(rows_[current_].at(fieldIndex(key)));
+        values.append(cell(current_, fieldIndex(key)));
     }
     connection_->noteStatement(statement);
     if (!query.prepare(statement))
@@ -375,10 +495,11 @@ void TADOQuery::Post() {
         const int keyIndex = key.isEmpty() ? -1 : fieldIndex(key);
         if (keyIndex >= 0)
             buffer_[keyIndex] = query.lastInsertId();
-        rows_.push_back(buffer_);
-        current_ = static_cast<int>(rows_.size()) - 1;
+        cells_.insert(cells_.end(), buffer_.begin(), buffer_.end());
+        current_ = rowCount() - 1;
     } else {
-        rows_[current_] = buffer_;
+        std::copy(buffer_.begin(), buffer_.end(),
+                  cells_.begin() + static_cast<std::ptrdiff_t>(current_) * names_.size());
     }
     buffer_.clear();
     changed_.clear();
@@ -388,7 +509,7 @@ void TADOQuery::Post() {
 void TADOQuery::Delete() {
     requireActive();
     Cancel();
-    if (current_ >= static_cast<int>(rows_.size()))
+    if (current_ >= rowCount())
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been "
                             "deleted. Requested operation requires a current record."));
     const QString key = keyColumn();
@@ -398,11 +519,12 @@ void TADOQuery::Delete() {
     QSqlQuery query(connection_->database());
     if (!query.prepare(statement))
         fail(providerMessage(query.lastError(), connection_->filePath()));
-    query.bindValue(0, rows_[current_].at(fieldIndex(key)));
+    query.bindValue(0, cell(current_, fieldIndex(key)));
     if (!query.exec())
         fail(providerMessage(query.lastError(), connection_->filePath()));
-    rows_.erase(rows_.begin() + current_);
-    if (current_ >= static_cast<int>(rows_.size()) && current_ > 0)
+    const auto row = cells_.begin() + static_cast<std::ptrdiff_t>(current_) * names_.size();
+    cells_.erase(row, row + names_.size());
+    if (current_ >= rowCount() && current_ > 0)
         --current_;
 }
 

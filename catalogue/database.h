@@ -102,8 +102,16 @@ private:
 
     TADOConnection* connection_;
     State state_ = State::Inactive;
+    int rowCount() const;
+    const QVariant& cell(int row, int column) const;
+    // The current value of a field, without a copy.
+    const QVariant& fieldRef(const QString& name) const;
+
     QSqlRecord columns_;
-    std::vector<QVariantList> rows_;
+    QStringList names_; // the column names, looked up once per opening
+    // The snapshot, row after row. A close keeps its room for the next opening, so a refill
+    // of a large catalogue does not allocate it all again.
+    std::vector<QVariant> cells_;
     int current_ = 0;
     QVariantList buffer_;
     std::vector<bool> changed_;
