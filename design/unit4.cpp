@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStringListModel>
 #include <QTimer>
 #include <algorithm>
 #include <iterator>
@@ -225,6 +226,8 @@ void TForm4::createLayout() {
     setLook(RadioButton1, makeFont(12, true), clBlack);
 
     ComboBox1 = make<QComboBox>(GroupBox1, "ComboBox1");
+    // A plain list of names: a catalogue of many thousand variants fills it in one step.
+    ComboBox1->setModel(new QStringListModel(ComboBox1));
     ComboBox1->setEditable(true);
     // Typed text never becomes an entry nor completes to one: the list is the catalogue.
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
@@ -485,7 +488,10 @@ void TForm4::FillVariantList() {
         names.append(ADOQuery1->FieldAsString(QStringLiteral("isp")));
         ADOQuery1->Next();
     }
-    ComboBox1->addItems(names);
+    if (auto* list = qobject_cast<QStringListModel*>(ComboBox1->model()))
+        list->setStringList(names);
+    else
+        ComboBox1->addItems(names);
     // Adding to an empty editable list selects its first entry; the text stays empty.
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QString());
