@@ -4,6 +4,7 @@
 #include "catalogue/unit2.h"
 #include "design/unit4.h"
 #include "model/solidworks.h"
+#include "platform/automation/bus/local_client.h"
 #include "platform/browser/browser.h"
 #include "platform/exception.h"
 #include "platform/ui_effects.h"
@@ -109,6 +110,9 @@ int RunKrepiks(int argc, char** argv) {
         return 1;
     }
     KrepiksApplication app(argc, argv);
+    // The CAD application is served by krepiks-cad, installed beside this program.
+    automation::bus::RegisterLocalServer(SolidWorksProgId,
+                                         automation::bus::ExecutableDirectory() + "krepiks-cad");
     return ExecKrepiks(app);
 }
 

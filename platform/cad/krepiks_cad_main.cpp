@@ -1,26 +1,68 @@
-// krepiks-cad: the CAD stand-in on its own. --replay TRACE --export FILE.step rebuilds the
-// part of a recorded call trace, without any window, and saves it as STEP.
+// krepiks-cad: the CAD application. Started with no arguments (or -Embedding, as the
+// automation runtime starts local servers) it serves "SldWorks.Application" on the session
+// bus, one window per visible application, and ends with its application. With
+// --replay TRACE --export FILE.step it rebuilds the part of a recorded call trace, without
+// any window, and saves it as STEP.
+#include "platform/automation/bus/local_server.h"
 #include "platform/automation/trace.h"
+#include "platform/cad/cad_server.h"
+#include "platform/cad/cad_window.h"
 #include "platform/cad/replay.h"
 
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
 
-constexpr const char* Usage = "usage: krepiks-cad --replay TRACE --export FILE.step\n"
-                              "  Replays a call trace written through KREPIKS_AUTOMATION_TRACE\n"
-                              "  and saves the part it built as STEP.\n";
+constexpr const char* Usage = "usage: krepiks-cad [-Embedding]\n"
+                              "       krepiks-cad --replay TRACE --export FILE.step\n"
+                              "  Without arguments, serves SldWorks.Application on the session bus.\n"
+                              "  --replay replays a call trace written through\n"
+                              "  KREPIKS_AUTOMATION_TRACE and saves the part it built as STEP.\n";
 
 int UsageError(const char* why) {
     std::fprintf(stderr, "krepiks-cad: %s\n%s", why, Usage);
     return 2;
 }
 
+int Serve(int argc, char** argv) {
+    QApplication app(argc, argv);
+    krepiks::cad::RegisterCadServer();
+    krepiks::cad::InstallCadWindows();
+    automation::bus::LocalServer server(krepiks::cad::CadProgId);
+    server.onBusLost([] { QCoreApplication::quit(); });
+    std::string error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "krepiks-cad: %s\n", error.c_str());
+        return 1;
+    }
+    // The program ends with its application (Quit, or the user closing its window). The bus
+    // name goes first, so the next creation starts a fresh program instead of reaching this one.
+    bool seen = false;
+    const auto endWithApplication = [&] {
+        if (krepiks::cad::RunningCadSession()) {
+            seen = true;
+        } else if (seen) {
+            seen = false;
+            server.withdraw();
+            QCoreApplication::quit();
+        }
+    };
+    server.afterCall(endWithApplication);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, endWithApplication);
+    watch.start(200);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 1 || (argc == 2 && std::string(argv[1]) == "-Embedding"))
+        return Serve(argc, argv);
     std::string trace, exportPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
