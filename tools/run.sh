@@ -24,4 +24,9 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
   exit 1
 fi
 cd "$work"
+# krepiks-cad, the CAD application, is reached over the session bus that every desktop has;
+# where there is none, give the program one of its own (the CAD program then ends with it).
+if [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]]; then
+  exec dbus-run-session -- "$root/build/krepiks"
+fi
 exec "$root/build/krepiks"
