@@ -1,0 +1,157 @@
+// One complete build of the program against the CAD stand-in, against the same solid made
+// by direct kernel calls in one function.
+#include "bench_server.h"
+#include "bench_support.h"
+#include "model/ole_call.h"
+#include "model/solidworks.h"
+#include "platform/cad/cad_server.h"
+#include "ratio_reporter.h"
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepGProp.hxx>
+#include <BRepPrimAPI_MakePrism.hxx>
+#include <BRepPrimAPI_MakeRevol.hxx>
+#include <GProp_GProps.hxx>
+#include <TopoDS_Shape.hxx>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <gp.hxx>
+#include <numbers>
+#include <string>
+
+namespace krepiks::bench {
+
+namespace {
+
+// The bolt in millimetres, the part template's unit: the shank turned about x, the head
+// hexagon on the end face at x = 0 grown to x = -K, the chamfer triangle on the top plane
+// turned about x and cut away.
+TopoDS_Shape DirectBolt(const TBolt& bolt) {
+    TBolt derived = bolt;
+    DeriveProfile(derived);
+    BRepBuilderAPI_MakePolygon shank;
+    for (int i = 0; i < 8; ++i)
+        shank.Add(gp_Pnt(derived.Points[i].x * 1000, derived.Points[i].y * 1000, 0));
+    shank.Close();
+    const TopoDS_Shape body =
+        BRepPrimAPI_MakeRevol(BRepBuilderAPI_MakeFace(shank.Wire(), Standard_True).Face(), gp::OX())
+            .Shape();
+
+    // The end face's sketch has its x along model y and its y along model -z.
+    BRepBuilderAPI_MakePolygon hexagon;
+    const double corner = bolt.e / 2;
+    for (int k = 0; k < 6; ++k) {
+        const double angle = k * std::numbers::pi / 3;
+        hexagon.Add(gp_Pnt(0, corner * std::cos(angle), -corner * std::sin(angle)));
+    }
+    hexagon.Close();
+    const TopoDS_Shape head =
+        BRepPrimAPI_MakePrism(BRepBuilderAPI_MakeFace(hexagon.Wire(), Standard_True).Face(),
+                              gp_Vec(-bolt.K, 0, 0))
+            .Shape();
+    const TopoDS_Shape headed = BRepAlgoAPI_Fuse(body, head).Shape();
+
+    // The top plane's sketch: x along model x, y along model -z.
+    BRepBuilderAPI_MakePolygon triangle(gp_Pnt(-bolt.K, 0, -corner), gp_Pnt(-2, 0, -corner),
+                                        gp_Pnt(-bolt.K, 0, -3), Standard_True);
+    const TopoDS_Shape chamfer =
+        BRepPrimAPI_MakeRevol(BRepBuilderAPI_MakeFace(triangle.Wire(), Standard_True).Face(),
+                              gp::OX())
+            .Shape();
+    return BRepAlgoAPI_Cut(headed, chamfer).Shape();
+}
+
+double Volume(const TopoDS_Shape& shape) {
+    GProp_GProps props;
+    BRepGProp::VolumeProperties(shape, props, 1e-12, Standard_True);
+    return props.Mass();
+}
+
+void KernelFloor(benchmark::State& state) {
+    const TBolt bolt = SampleBolt();
+    double volume = 0;
+    for (auto _ : state) {
+        TopoDS_Shape solid = DirectBolt(bolt);
+        benchmark::DoNotOptimize(solid);
+        state.PauseTiming();
+        volume = Volume(solid);
+        state.ResumeTiming();
+    }
+    state.counters["volume_mm3"] = volume;
+}
+
+void StandInBuild(benchmark::State& state) {
+    cad::RegisterCadServer();
+    TBolt bolt = SampleBolt();
+    const double expected = Volume(DirectBolt(bolt));
+    double volume = 0;
+    std::size_t features = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        BuildModel(bolt);
+        state.SetIterationTime(SecondsSince(start));
+        // Each build in an application of its own, as after Close.
+        const auto session = cad::RunningCadSession();
+        if (!session || !session->activeDocument()) {
+            state.SkipWithError("the build left no document");
+            break;
+        }
+        volume = session->activeDocument()->volume();
+        features = session->activeDocument()->features().size();
+        session->quit();
+        ReleaseSolidWorks();
+    }
+    cad::UnregisterCadServer();
+    state.counters["volume_mm3"] = volume;
+    if (features != 7 || std::abs(volume - expected) > 1e-6 * expected)
+        state.SkipWithError(("the stand-in's solid is not the floor's: " + std::to_string(volume) +
+                             " against " + std::to_string(expected) + " mm3")
+                                .c_str());
+}
+
+// The same build against the stand-in served by a program of its own over the bus. Its
+// solid is the one checked in process: the bus carries the same calls.
+void StandInOverTheBus(benchmark::State& state) {
+    std::string error;
+    if (!StartPrivateBus(&error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    RegisterBenchServer("cad");
+    TBolt bolt = SampleBolt();
+    try {
+        BuildModel(bolt); // starts the server
+        for (auto _ : state)
+            BuildModel(bolt);
+        // The server program ends with its application.
+        OleVariant(SolidWorksApp).send(u"Quit");
+    } catch (const std::exception& failure) {
+        state.SkipWithError(failure.what());
+    }
+    UnregisterBenchServer();
+}
+
+void Register() {
+    benchmark::RegisterBenchmark("cad_build/in_process/program", StandInBuild)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    benchmark::RegisterBenchmark("cad_build/in_process/floor", KernelFloor)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("cad_build/over_the_bus/program", StandInOverTheBus)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("cad_build/over_the_bus/floor", KernelFloor)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    SetTarget("cad_build/in_process", 1.5);
+}
+
+[[maybe_unused]] const bool Registered = (Register(), true);
+
+} // namespace
+
+} // namespace krepiks::bench

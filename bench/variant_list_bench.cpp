@@ -1,0 +1,148 @@
+// Reading the catalogue: refilling the design window's variant list, and opening the table
+// window until its grid paints, both against a bare SQLite read of the same names.
+#include "bench_support.h"
+#include "catalogue/data_controls.h"
+#include "catalogue/table_query.h"
+#include "catalogue/unit2.h"
+#include "design/unit4.h"
+#include "ratio_reporter.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <benchmark/benchmark.h>
+#include <memory>
+
+namespace krepiks::bench {
+
+namespace {
+
+constexpr int Sizes[] = {1000, 10000, 100000};
+
+// The working folder of the program is the catalogue's folder for as long as this lives.
+class InFolder {
+public:
+    explicit InFolder(const QString& folder) : previous_(QDir::currentPath()) {
+        QDir::setCurrent(folder);
+    }
+    ~InFolder() { QDir::setCurrent(previous_); }
+
+private:
+    QString previous_;
+};
+
+void FlushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+void SqliteFloor(benchmark::State& state) {
+    const int variants = static_cast<int>(state.range(0));
+    const QString file = CatalogueFile(CatalogueFolder(variants));
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        if (ReadNamesWithSqlite(file, &bytes) != variants) {
+            state.SkipWithError("the floor read the wrong number of names");
+            return;
+        }
+    }
+    benchmark::DoNotOptimize(bytes);
+}
+
+void SqliteEngine(benchmark::State& state) {
+    const int variants = static_cast<int>(state.range(0));
+    const QString file = CatalogueFile(CatalogueFolder(variants));
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        if (ReadRowsWithSqlite(file, "select * from  Размеры order by id;", &bytes) != variants) {
+            state.SkipWithError("the engine read the wrong number of rows");
+            return;
+        }
+    }
+    benchmark::DoNotOptimize(bytes);
+}
+
+void FillVariantList(benchmark::State& state) {
+    const int variants = static_cast<int>(state.range(0));
+    const InFolder folder(CatalogueFolder(variants));
+    auto* window = new TForm4();
+    Form4 = window;
+    // Shown and activated, so the list is the one a person would drop down.
+    window->show();
+    ProcessUntil([window, variants] { return window->ComboBox1->count() == variants; });
+    for (auto _ : state)
+        window->FillVariantList();
+    if (window->ComboBox1->count() != variants)
+        state.SkipWithError("the list does not hold every variant");
+    Form4 = nullptr;
+    delete window;
+    FlushDeletes();
+}
+
+void OpenTableWindow(benchmark::State& state) {
+    const int variants = static_cast<int>(state.range(0));
+    const InFolder folder(CatalogueFolder(variants));
+    auto* design = new TForm4();
+    Form4 = design;
+    auto* table = new TForm2();
+    Form2 = table;
+    PaintWatch grid(table->DBGrid1->viewport());
+    int rowsRead = 0;
+    for (auto _ : state) {
+        grid.reset();
+        const auto start = Clock::now();
+        // As the menu opens it, without blocking in a modal loop of its own.
+        table->show();
+        const bool painted = grid.wait();
+        state.SetIterationTime(SecondsSince(start));
+        rowsRead = table->ADOQuery1->rowCount();
+        table->hide();
+        QCoreApplication::processEvents();
+        if (!painted) {
+            state.SkipWithError("the grid never painted");
+            break;
+        }
+    }
+    state.counters["rows_read"] = rowsRead;
+    if (rowsRead == 0 || (variants > 1000 && rowsRead >= variants))
+        state.SkipWithError("the grid read every row before its first screen");
+    Form2 = nullptr;
+    delete table;
+    Form4 = nullptr;
+    delete design;
+    FlushDeletes();
+}
+
+void Register() {
+    for (int variants : Sizes) {
+        benchmark::RegisterBenchmark("variant_list/program", FillVariantList)
+            ->Arg(variants)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark("variant_list/floor", SqliteFloor)
+            ->Arg(variants)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark("variant_list/engine", SqliteEngine)
+            ->Arg(variants)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    for (int variants : Sizes) {
+        benchmark::RegisterBenchmark("table_window/program", OpenTableWindow)
+            ->Arg(variants)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime();
+        benchmark::RegisterBenchmark("table_window/floor", SqliteFloor)
+            ->Arg(variants)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    SetTarget("variant_list/100000", 2.0);
+}
+
+[[maybe_unused]] const bool Registered = (Register(), true);
+
+} // namespace
+
+} // namespace krepiks::bench
