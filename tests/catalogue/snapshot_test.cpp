@@ -4,6 +4,7 @@
 #include "platform/exception.h"
 #include "support/test_catalogue.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace krepiks;
@@ -88,4 +89,22 @@ TEST(Snapshot, DeletingAndEditingRowsKeepsTheOthersInPlace) {
     EXPECT_EQ(query.RecordCount(), 1);
     EXPECT_EQ(query.FieldAsString("path_templete_detal"), "/tmp/part.kprt");
     EXPECT_THROW(query.FieldAsString("isp"), EDatabaseError);
+}
+
+TEST(Snapshot, ARowThatCannotBeReadFailsTheOpeningInsteadOfCuttingTheListShort) {
+    TestCatalogue folder;
+    folder.exec("with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000) "
+                "insert into \"Размеры\" (isp, d0) select 'v' || i, i from n");
+    {
+        // A leaf page of the variants in the middle of the file, the schema left intact.
+        QFile file(folder.file());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_GT(file.size(), 4096 * 20);
+        ASSERT_TRUE(file.seek(4096 * 15));
+        file.write(QByteArray(4096, '\xff'));
+    }
+    TADOConnection connection;
+    TADOQuery query(&connection);
+    EXPECT_THROW(query.Issue("select * from  Размеры order by id;"), EDatabaseError);
+    EXPECT_FALSE(query.Active());
 }
