@@ -32,15 +32,17 @@ const char AdoConnectionString[] =
 
 namespace {
 
-// A writer that meets another process's lock waits this long before giving up.
-constexpr int BusyTimeoutMs = 5000;
-
 [[noreturn]] void fail(const QString& message) { throw EDatabaseError(message.toStdString()); }
 
 // Provider-style texts, so that reports read as they would on the original platform.
 QString providerMessage(const QSqlError& error, const QString& filePath) {
     const QString native = error.nativeErrorCode();
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    // SQLITE_BUSY, SQLITE_LOCKED: another process held the file past the busy timeout.
+    if (native == QLatin1String("5") || native == QLatin1String("6") ||
+        text.contains(QLatin1String("database is locked")) ||
+        text.contains(QLatin1String("database table is locked")))
+        return QStringLiteral("Could not update; currently locked.");
     if (native == QLatin1String("26") || native == QLatin1String("11") ||
         text.contains(QLatin1String("file is not a database")) ||
         text.contains(QLatin1String("malformed")))
@@ -172,7 +174,112 @@ void ReadSnapshot(const QSqlDatabase& db, const QString& text, const QVariantLis
     }
 }
 
+QString unquoted(const QString& identifier) {
+    if (identifier.size() >= 2 &&
+        ((identifier.front() == QLatin1Char('"') && identifier.back() == QLatin1Char('"')) ||
+         (identifier.front() == QLatin1Char('[') && identifier.back() == QLatin1Char(']')) ||
+         (identifier.front() == QLatin1Char('`') && identifier.back() == QLatin1Char('`'))))
+        return identifier.mid(1, identifier.size() - 2);
+    return identifier;
+}
+
+// SQLite's column affinity of a declared type, by its own rules (first match wins).
+enum class Affinity { Integer, Text, None, Real, Numeric };
+
+Affinity affinityOf(const QString& declared) {
+    const QString type = declared.toUpper();
+    if (type.contains(QLatin1String("INT")))
+        return Affinity::Integer;
+    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
+        type.contains(QLatin1String("TEXT")))
+        return Affinity::Text;
+    if (type.trimmed().isEmpty() || type.contains(QLatin1String("BLOB")))
+        return Affinity::None;
+    if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
+        type.contains(QLatin1String("DOUB")))
+        return Affinity::Real;
+    return Affinity::Numeric;
+}
+
+// A column without a declared type takes any value; a declared blob holds no number or name.
+bool carries(FieldKind kind, Affinity affinity, const QString& declared) {
+    if (affinity == Affinity::None)
+        return declared.trimmed().isEmpty();
+    switch (kind) {
+    case FieldKind::Integer:
+        return affinity == Affinity::Integer || affinity == Affinity::Numeric;
+    case FieldKind::Float:
+        return affinity != Affinity::Text;
+    case FieldKind::Text:
+        return affinity == Affinity::Text;
+    }
+    return false;
+}
+
+QString kindName(FieldKind kind) {
+    switch (kind) {
+    case FieldKind::Integer:
+        return QStringLiteral("AutoInc");
+    case FieldKind::Float:
+        return QStringLiteral("Float");
+    case FieldKind::Text:
+        return QStringLiteral("WideString");
+    }
+    return {};
+}
+
+QString affinityName(Affinity affinity) {
+    switch (affinity) {
+    case Affinity::Integer:
+        return QStringLiteral("Integer");
+    case Affinity::Text:
+        return QStringLiteral("WideString");
+    case Affinity::None:
+        return QStringLiteral("Blob");
+    case Affinity::Real:
+        return QStringLiteral("Float");
+    case Affinity::Numeric:
+        return QStringLiteral("BCD");
+    }
+    return {};
+}
+
 } // namespace
+
+int BusyTimeoutMs() {
+    bool ok = false;
+    const int override = qEnvironmentVariableIntValue("KREPIKS_BUSY_TIMEOUT_MS", &ok);
+    return ok && override >= 0 ? override : 5000;
+}
+
+void CheckFields(const TADOConnection& connection, const QString& owner, const QString& table,
+                 const QSqlRecord& columns, const std::vector<FieldDef>& fields) {
+    const QString prefix = owner.isEmpty() ? QString() : owner + QStringLiteral(": ");
+    for (const FieldDef& field : fields) {
+        bool found = false;
+        for (int i = 0; i < columns.count() && !found; ++i)
+            found = columns.fieldName(i).compare(field.name, Qt::CaseInsensitive) == 0;
+        if (!found)
+            fail(prefix + QStringLiteral("Field '%1' not found").arg(field.name));
+    }
+    // The declared types, as the file states them; a result's values do not tell them.
+    QSqlQuery info(connection.database());
+    if (!info.exec(QStringLiteral("pragma table_info(%1)").arg(quoted(unquoted(table)))))
+        fail(providerMessage(info.lastError(), connection.filePath()));
+    while (info.next()) {
+        const QString column = info.value(1).toString();
+        const QString declared = info.value(2).toString();
+        for (const FieldDef& field : fields) {
+            if (field.name.compare(column, Qt::CaseInsensitive) != 0)
+                continue;
+            const Affinity affinity = affinityOf(declared);
+            if (!carries(field.kind, affinity, declared))
+                fail(prefix + QStringLiteral("Type mismatch for field '%1', expecting: %2 "
+                                             "actual: %3")
+                                  .arg(field.name, kindName(field.kind), affinityName(affinity)));
+        }
+    }
+}
 
 QString ProviderErrorText(const QSqlError& error, const QString& filePath) {
     return providerMessage(error, filePath);
@@ -229,7 +336,7 @@ void TADOConnection::Open() {
     uri.setQuery(QStringLiteral("mode=rw"));
     db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
     db.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs()));
     if (!db.open())
         fail(providerMessage(db.lastError(), filePath_));
     // SQLite reads the header lazily; read it now so a foreign file fails here, unchanged.
@@ -284,6 +391,14 @@ void TADOQuery::Open() {
     } catch (...) {
         cells_.clear();
         throw;
+    }
+    if (!Fields.empty()) {
+        try {
+            CheckFields(*connection_, objectName(), tableName(), columns_, Fields);
+        } catch (...) {
+            cells_.clear();
+            throw;
+        }
     }
     names_.clear();
     for (int i = 0; i < columns_.count(); ++i)
@@ -344,7 +459,8 @@ int TADOQuery::requireField(const QString& name) const {
     requireActive();
     const int index = fieldIndex(name);
     if (index < 0)
-        fail(QStringLiteral("ADOQuery1: Field '%1' not found").arg(name));
+        fail((objectName().isEmpty() ? QString() : objectName() + QStringLiteral(": ")) +
+             QStringLiteral("Field '%1' not found").arg(name));
     return index;
 }
 
@@ -369,8 +485,14 @@ double TADOQuery::FieldAsFloat(const QString& name) const {
     if (value.isNull())
         return 0.0;
     if (value.typeId() == QMetaType::QString) {
+        // Text that is a number reads as that number, the spelled-out infinities included.
+        const QString text = value.toString().trimmed();
+        static const QRegularExpression infinity(QStringLiteral("^([+-]?)infinity$"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        if (const auto match = infinity.match(text); match.hasMatch())
+            return match.captured(1) == QLatin1String("-") ? -HUGE_VAL : HUGE_VAL;
         bool ok = false;
-        const double number = value.toString().trimmed().toDouble(&ok);
+        const double number = text.toDouble(&ok);
         if (!ok)
             fail(QStringLiteral("Could not convert variant of type (String) into type (Double)"));
         return number;

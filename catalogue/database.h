@@ -22,6 +22,25 @@ QString connectionStringValue(const QString& connectionString, const QString& ke
 // An engine error on the catalogue file, worded as the provider words it.
 QString ProviderErrorText(const QSqlError& error, const QString& filePath);
 
+// What a declared field holds; a column declared as something else is refused at opening.
+enum class FieldKind { Integer, Float, Text };
+struct FieldDef {
+    QString name;
+    FieldKind kind;
+};
+
+class TADOConnection;
+
+// Checks that the result columns of a statement on table hold every field, each with a
+// declared type that can carry it. Throws EDatabaseError in the provider's words, prefixed
+// with "owner: " when owner is not empty.
+void CheckFields(const TADOConnection& connection, const QString& owner, const QString& table,
+                 const QSqlRecord& columns, const std::vector<FieldDef>& fields);
+
+// How long a statement waits for another process's lock: 5 s, or the milliseconds in
+// KREPIKS_BUSY_TIMEOUT_MS when that is set (tests).
+int BusyTimeoutMs();
+
 class TADOConnection : public QObject {
     Q_OBJECT
 public:
@@ -64,6 +83,8 @@ public:
     QStringList SQL;
     // Positional values for '?' placeholders.
     QVariantList Parameters;
+    // The fields the query is declared with: opening fails when the result lacks one.
+    std::vector<FieldDef> Fields;
 
     void Open();
     void Close();

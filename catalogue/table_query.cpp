@@ -9,6 +9,7 @@
 #include <QSqlIndex>
 #include <QSqlRecord>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace krepiks {
@@ -37,6 +38,11 @@ QLocale numberLocale() {
 
 // General format, 15 significant digits, regional separator; exponents as "1E15", "5E-5".
 QString formatNumber(double value) {
+    // As the design window shows them, not in the locale's lower case.
+    if (std::isnan(value))
+        return QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
     if (value == 0.0)
         return QStringLiteral("0");
     const QLocale locale = numberLocale();
@@ -142,6 +148,16 @@ void TTableQuery::execute() {
             fail(fieldNotFound(name));
         sources.push_back(found);
     }
+    // Declared fields: a column of an unfitting type fails the opening, as a missing one does.
+    static const std::vector<FieldDef> declared = [] {
+        std::vector<FieldDef> fields;
+        for (int i = 0; i < FieldNames().size(); ++i)
+            fields.push_back({FieldNames()[i], i == KeyColumn    ? FieldKind::Integer
+                                               : i == NameColumn ? FieldKind::Text
+                                                                 : FieldKind::Float});
+        return fields;
+    }();
+    CheckFields(*connection_, objectName(), tableName(), record, declared);
 
     const Reshaping reshaping(reshaping_);
     beginResetModel();
@@ -229,6 +245,10 @@ void TTableQuery::lookAhead() {
     // Knowing whether the current row is the last one takes one row beyond it.
     if (moreRows_ && current_ >= static_cast<int>(rows_.size()) - 1)
         fetchRows(FetchChunk);
+}
+
+void TTableQuery::FinishReading() {
+    fetchAll();
 }
 
 int TTableQuery::RecordCount() {

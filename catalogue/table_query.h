@@ -51,6 +51,9 @@ public:
     bool reshaping() const { return reshaping_ > 0; }
     // Reads every remaining row and returns how many there are.
     int RecordCount();
+    // Reads the rows the engine still holds and lets its cursor go, so that the file's read
+    // lock does not outlast the window; the rows, the current one and any edit stay.
+    void FinishReading();
 
     // Moves post a change in progress first (a refusal throws and the row stays in
     // editing); a new row left unchanged is dropped instead.

@@ -68,6 +68,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     createLayout();
     ADOQuery1->SQL.append(QStringLiteral("select * from Размеры order by id;"));
     ADOQuery1->Open();
+    // A cursor still reading holds the file's read lock, which would keep other writers out.
+    connect(this, &QDialog::finished, ADOQuery1, &TTableQuery::FinishReading);
 }
 
 TForm2::~TForm2() = default;

@@ -1,0 +1,93 @@
+// Whole Krepiks processes writing one catalogue at once, and one killed while it writes.
+#include "catalogue_rows.h"
+#include "person.h"
+#include "support/test_catalogue.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace krepiks::test;
+
+namespace {
+
+constexpr int SampleRows = 12;
+
+void StartWriter(QProcess& process, const TestCatalogue& folder, int firstKey, int count) {
+    process.setProgram(QStringLiteral(KREPIKS_CATALOGUE_WRITER));
+    process.setArguments({folder.folder(), QString::number(firstKey), QString::number(count)});
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start();
+}
+
+// d0 of every row the writer reported as stored.
+std::vector<double> PostedD0(const QByteArray& output) {
+    static const QRegularExpression posted(QStringLiteral("^posted (\\S+) (\\S+)$"),
+                                           QRegularExpression::MultilineOption);
+    std::vector<double> values;
+    auto it = posted.globalMatch(QString::fromUtf8(output));
+    while (it.hasNext())
+        values.push_back(it.next().captured(2).toDouble());
+    return values;
+}
+
+} // namespace
+
+TEST(TwoWriters, EachStoresAllItsVariantsAndTheFileStaysSound) {
+    TestCatalogue folder;
+    constexpr int PerWriter = 200;
+    QProcess first, second;
+    StartWriter(first, folder, 10000, PerWriter);
+    StartWriter(second, folder, 20000, PerWriter);
+    ASSERT_TRUE(first.waitForStarted() && second.waitForStarted());
+    ASSERT_TRUE(first.waitForFinished(90000));
+    ASSERT_TRUE(second.waitForFinished(90000));
+    const QByteArray out1 = first.readAllStandardOutput();
+    const QByteArray out2 = second.readAllStandardOutput();
+    EXPECT_EQ(first.exitCode(), 0)
+        << out1.toStdString() << first.readAllStandardError().toStdString();
+    EXPECT_EQ(second.exitCode(), 0) << out2.toStdString();
+    EXPECT_EQ(PostedD0(out1).size(), std::size_t(PerWriter));
+    EXPECT_EQ(PostedD0(out2).size(), std::size_t(PerWriter));
+
+    EXPECT_EQ(IntegrityCheck(folder.file()), "ok");
+    EXPECT_EQ(folder.rowCount("Размеры"), SampleRows + 2 * PerWriter);
+    const auto rows = RowsByD0(folder.file());
+    for (int i = 0; i < PerWriter; ++i) {
+        ExpectStoredVariant(rows, 10000 + i);
+        ExpectStoredVariant(rows, 20000 + i);
+    }
+}
+
+TEST(KilledWriter, LeavesASoundFileWithEveryRowItReportedStored) {
+    TestCatalogue folder;
+    QProcess writer;
+    StartWriter(writer, folder, 30000, 500);
+    ASSERT_TRUE(writer.waitForStarted());
+    QByteArray output;
+    // Killed in the middle of its adds, whatever statement it is in.
+    while (PostedD0(output).size() < 25 && writer.state() == QProcess::Running) {
+        writer.waitForReadyRead(10000);
+        output += writer.readAllStandardOutput();
+    }
+    writer.kill();
+    ASSERT_TRUE(writer.waitForFinished(10000));
+    EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
+    output += writer.readAllStandardOutput();
+    const std::vector<double> posted = PostedD0(output);
+    ASSERT_GE(posted.size(), 25u);
+    ASSERT_LT(posted.size(), 500u) << "the writer finished before it was killed";
+
+    EXPECT_EQ(IntegrityCheck(folder.file()), "ok");
+    const auto rows = RowsByD0(folder.file());
+    for (std::size_t i = 0; i < posted.size(); ++i) {
+        EXPECT_EQ(posted[i], VariantValues::ForKey(30000 + int(i)).d0);
+        ExpectStoredVariant(rows, 30000 + int(i));
+    }
+    // At most the row in flight when it died came on top, whole or not at all.
+    const int stored = folder.rowCount("Размеры") - SampleRows;
+    EXPECT_GE(stored, int(posted.size()));
+    EXPECT_LE(stored, int(posted.size()) + 1);
+    if (stored > int(posted.size()))
+        ExpectStoredVariant(rows, 30000 + int(posted.size()));
+}
