@@ -549,14 +549,18 @@ void TADOQuery::Cancel() {
     }
 }
 
-QString TADOQuery::tableName() const {
+QString StatementTableName(const QString& statement) {
     static const QRegularExpression from(QStringLiteral("\\bfrom\\s+([^\\s;]+)"),
                                          QRegularExpression::CaseInsensitiveOption);
-    const auto match = from.match(statement_);
+    const auto match = from.match(statement);
     if (!match.hasMatch())
         fail(QStringLiteral("Insufficient key column information for updating or refreshing."));
     return match.captured(1);
 }
+
+QString QuotedIdentifier(const QString& identifier) { return quoted(identifier); }
+
+QString TADOQuery::tableName() const { return StatementTableName(statement_); }
 
 QString TADOQuery::keyColumn() const {
     const QSqlIndex key = connection_->database().primaryIndex(tableName());

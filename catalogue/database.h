@@ -22,6 +22,13 @@ QString connectionStringValue(const QString& connectionString, const QString& ke
 // An engine error on the catalogue file, worded as the provider words it.
 QString ProviderErrorText(const QSqlError& error, const QString& filePath);
 
+// The table a "select * from <table> ..." statement reads, as written there; throws when the
+// statement names none (the row then cannot be written back).
+QString StatementTableName(const QString& statement);
+
+// An identifier quoted for a statement of ours.
+QString QuotedIdentifier(const QString& identifier);
+
 // What a declared field holds; a column declared as something else is refused at opening.
 enum class FieldKind { Integer, Float, Text };
 struct FieldDef {

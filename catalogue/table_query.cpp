@@ -24,11 +24,7 @@ constexpr int MaxNameLength = 150;
     throw EDatabaseError(message.toStdString());
 }
 
-QString quoted(const QString& identifier) {
-    QString escaped = identifier;
-    escaped.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
+QString quoted(const QString& identifier) { return QuotedIdentifier(identifier); }
 
 QLocale numberLocale() {
     QLocale locale;
@@ -464,14 +460,7 @@ QString TTableQuery::FieldAsString(const QString& name) const {
     return value.isNull() ? QString() : value.toString();
 }
 
-QString TTableQuery::tableName() const {
-    static const QRegularExpression from(QStringLiteral("\\bfrom\\s+([^\\s;]+)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const auto match = from.match(statement_);
-    if (!match.hasMatch())
-        fail(QStringLiteral("Insufficient key column information for updating or refreshing."));
-    return match.captured(1);
-}
+QString TTableQuery::tableName() const { return StatementTableName(statement_); }
 
 QString TTableQuery::keyField() const {
     const QSqlIndex key = connection_->database().primaryIndex(tableName());
