@@ -14,12 +14,14 @@ struct Json {
     bool flag = false;
     std::string text; // a string's text, or a number's literal
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    // Keys and values apart: a pair holding the still incomplete Json is not allowed.
+    std::vector<std::string> keys;
+    std::vector<Json> values;
 
     const Json* find(std::string_view key) const {
-        for (const auto& [name, value] : members)
-            if (name == key)
-                return &value;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key)
+                return &values[i];
         return nullptr;
     }
 };
@@ -77,7 +79,9 @@ private:
                 skipSpace();
                 if (!consume(":"))
                     fail("':' expected");
-                value.members.emplace_back(std::move(key), parseValue(depth + 1));
+                Json member = parseValue(depth + 1);
+                value.keys.push_back(std::move(key));
+                value.values.push_back(std::move(member));
                 skipSpace();
                 if (consume("}"))
                     return value;

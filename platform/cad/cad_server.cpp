@@ -2,6 +2,8 @@
 
 #include "platform/automation/dispatch_object.h"
 
+#include <cmath>
+
 namespace krepiks::cad {
 
 using automation::DispatchArgs;
@@ -68,6 +70,15 @@ std::string Text(const DispatchArgs& args, size_t i) {
     return automation::toUtf8(args.asBStr(i).str());
 }
 
+// A coordinate, length or angle: a value no geometry can have is refused as out of range, so
+// the client hears of it instead of getting a part that silently lacks its feature.
+double Finite(const DispatchArgs& args, size_t i) {
+    const double value = args.asDouble(i);
+    if (!std::isfinite(value))
+        throw DispatchError(automation::DISP_E_OVERFLOW, i);
+    return value;
+}
+
 // The optional callout of a selection: only "no object" or an object reference will do.
 void CheckCallout(const DispatchArgs& args, size_t i) {
     const uint16_t vt = args[i].vt();
@@ -87,7 +98,7 @@ public:
         addMethod(u"CreateLine", 6, [this](const DispatchArgs& a) {
             double v[6];
             for (size_t i = 0; i < 6; ++i)
-                v[i] = a.asDouble(i);
+                v[i] = Finite(a, i);
             if (!doc_->createLine(v[0], v[1], v[2], v[3], v[4], v[5]))
                 return NoObject();
             return ObjectResult(new HandleObject(session_));
@@ -95,7 +106,7 @@ public:
         addMethod(u"CreatePolygon", 8, [this](const DispatchArgs& a) {
             double v[6];
             for (size_t i = 0; i < 6; ++i)
-                v[i] = a.asDouble(i);
+                v[i] = Finite(a, i);
             const int32_t sides = a.asInt(6);
             const bool inscribed = a.asBool(7);
             return Variant::fromBool(
@@ -111,7 +122,7 @@ public:
         addMethod(u"SelectByID2", 9, [this](const DispatchArgs& a) {
             const std::string name = Text(a, 0);
             const std::string type = Text(a, 1);
-            const double x = a.asDouble(2), y = a.asDouble(3), z = a.asDouble(4);
+            const double x = Finite(a, 2), y = Finite(a, 3), z = Finite(a, 4);
             const bool append = a.asBool(5);
             const int32_t mark = a.asInt(6);
             CheckCallout(a, 7);
@@ -123,9 +134,9 @@ public:
 
 RevolveParams ReadRevolve(const DispatchArgs& a, bool withMerge) {
     RevolveParams p;
-    p.angle = a.asDouble(0);
+    p.angle = Finite(a, 0);
     p.reverse = a.asBool(1);
-    p.angle2 = a.asDouble(2);
+    p.angle2 = Finite(a, 2);
     p.type = a.asInt(3);
     a.asInt(4); // options
     size_t next = 5;
@@ -153,8 +164,8 @@ public:
             p.reverse = a.asBool(2);
             p.endCondition = a.asInt(3);
             p.endCondition2 = a.asInt(4);
-            p.depth = a.asDouble(5);
-            p.depth2 = a.asDouble(6);
+            p.depth = Finite(a, 5);
+            p.depth2 = Finite(a, 6);
             p.draft1 = a.asBool(7);
             p.draft2 = a.asBool(8);
             for (size_t i = 9; i <= 10; ++i)

@@ -4,6 +4,8 @@
 #include "catalogue/unit2.h"
 #include "design_session.h"
 #include "model/bolt.h"
+#include "model/solidworks.h"
+#include "platform/cad/cad_server.h"
 #include "platform/exception.h"
 
 #include <QApplication>
@@ -75,6 +77,28 @@ TEST_F(OddRows, TextThatIsNoNumberStopsTheLoadWithTheConversionError) {
     chooseName("M6x40");
     EXPECT_EQ(edit(3)->text(), "6");
     EXPECT_EQ(effects.boxes().size(), 1u);
+}
+
+TEST_F(OddRows, BuildingAVariantWithNoFiniteValueEndsInTheReportOfTheCadError) {
+    cad::RegisterCadServer();
+    enter(form()->Edit15, QStringLiteral(KREPIKS_PART_TEMPLATE));
+    chooseName("odd");
+    click(form()->Button2);
+    const auto boxes = effects.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Крепикс");
+    EXPECT_EQ(boxes[0].text, "Out of present range.");
+    EXPECT_FALSE(effects.waitCursorShown());
+    EXPECT_FALSE(form()->Button3->isEnabled());
+    // A sound variant builds afterwards.
+    chooseName("M8x50");
+    click(form()->Button2);
+    EXPECT_EQ(effects.boxes().size(), 1u);
+    EXPECT_TRUE(form()->Button3->isEnabled());
+    ReleaseSolidWorks();
+    if (auto running = cad::RunningCadSession())
+        running->quit();
+    cad::UnregisterCadServer();
 }
 
 TEST_F(OddRows, TheTableWindowShowsOddRowsAsTheyAre) {
