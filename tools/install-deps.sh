@@ -10,6 +10,7 @@ packages=(
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
   libocct-visualization-dev libocct-ocaf-dev libocct-data-exchange-dev libtbb-dev
   libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
 )
 
