@@ -94,6 +94,8 @@ private:
 };
 
 std::string toUtf8(const std::u16string& text);
+// Appends one code point (a lone surrogate has no UTF-8 form: pass U+FFFD instead).
+void AppendUtf8(std::string& out, uint32_t codePoint);
 std::u16string fromUtf8(const std::string& text);
 
 // Reference-counted base of every automation object.

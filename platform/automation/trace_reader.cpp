@@ -154,24 +154,6 @@ private:
         return v;
     }
 
-    static void appendUtf8(std::string& out, uint32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-
     std::string parseString() {
         ++pos_; // opening quote
         std::string out;
@@ -221,7 +203,7 @@ private:
                 } else if (code >= 0xD800 && code <= 0xDFFF) {
                     code = 0xFFFD;
                 }
-                appendUtf8(out, code);
+                AppendUtf8(out, code);
                 break;
             }
             default:
