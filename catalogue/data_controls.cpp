@@ -35,9 +35,20 @@ bool inside(const QWidget* outer, const QWidget* widget) {
 
 } // namespace
 
-bool ConfirmDeleteRecord() {
-    return showMessage(ApplicationTitle, QStringLiteral("Delete record?"), BoxIcon::Question,
-                       BoxButtons::OkCancel) == BoxResult::Ok;
+void AskAndDeleteRecord(TTableQuery* dataSet) {
+    const int row = dataSet->RecNo();
+    const auto key = [dataSet] {
+        return dataSet->RecNo() >= 0 && !dataSet->IsEmpty()
+                   ? dataSet->data(dataSet->index(dataSet->RecNo(), TTableQuery::KeyColumn))
+                   : QVariant();
+    };
+    const QVariant asked = key();
+    if (showMessage(ApplicationTitle, QStringLiteral("Delete record?"), BoxIcon::Question,
+                    BoxButtons::OkCancel) != BoxResult::Ok)
+        return;
+    if (dataSet->RecNo() != row || key() != asked)
+        return;
+    reported([dataSet] { dataSet->Delete(); });
 }
 
 // Plain line editors for every cell (the default would offer a spin box with two decimals
@@ -201,8 +212,7 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_Delete:
         if (modifiers == Qt::ControlModifier) {
-            if (ConfirmDeleteRecord())
-                reported([this] { dataSet_->Delete(); });
+            AskAndDeleteRecord(dataSet_);
             showCurrentRow(column);
             event->accept();
             return;
@@ -318,8 +328,7 @@ void TDBNavigator::clicked(Button which) {
         reported([q] { q->Last(); });
         break;
     case Delete:
-        if (ConfirmDeleteRecord())
-            reported([q] { q->Delete(); });
+        AskAndDeleteRecord(q);
         break;
     case Edit:
         reported([q] { q->Edit(); });

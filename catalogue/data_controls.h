@@ -13,8 +13,10 @@ class TTableQuery;
 class TGridDelegate;
 class TGridSelection;
 
-// Asks "Delete record?" with OK and Cancel; true on OK.
-bool ConfirmDeleteRecord();
+// Asks "Delete record?" with OK and Cancel, then deletes the row asked about on OK. The
+// box runs its own event loop; should the current row have moved meanwhile, nothing is
+// deleted rather than a row the user never saw in the question.
+void AskAndDeleteRecord(TTableQuery* dataSet);
 
 class TDBGrid : public QTableView {
     Q_OBJECT

@@ -14,6 +14,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <typeinfo>
 
@@ -109,7 +110,16 @@ int RunKrepiks(int argc, char** argv) {
                              "under Xvfb)\n");
         return 1;
     }
+    // A display that is named but cannot be used makes Qt abort; end as any failed start
+    // does, with Qt's own words on standard error.
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+            if (type == QtFatalMsg)
+                std::_Exit(1);
+        });
     KrepiksApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     // The CAD application is served by krepiks-cad, installed beside this program.
     automation::bus::RegisterLocalServer(SolidWorksProgId,
                                          automation::bus::ExecutableDirectory() + "krepiks-cad");
@@ -121,8 +131,10 @@ int ExecKrepiks(QApplication& app) {
     try {
         CreateForms();
     } catch (const std::exception& error) {
-        ShowStartupFailure(error);
+        // The windows made so far go before the box: its own event loop would otherwise
+        // run the splash timer, which hands over to a design window that does not exist.
         DestroyForms();
+        ShowStartupFailure(error);
         return 1;
     }
     Form1->show();

@@ -117,13 +117,16 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::Timer1Timer() {
-    if (TimerTicks == 0) {
+    // Counted before the hand-over: an error box raised while the design window shows
+    // itself runs its own event loop, and a tick inside it must not hand over again.
+    const bool first = TimerTicks == 0;
+    ++TimerTicks;
+    if (first && Form4) {
         // Showing the design window also activates it, which lets it initialise itself.
         Form4->show();
         Form4->raise();
         Form4->activateWindow();
     }
-    ++TimerTicks;
     setVisible(false);
 }
 

@@ -158,6 +158,15 @@ TEST_F(TableEditing, DeleteAsksAndOnlyOkRemovesTheRow) {
     EXPECT_EQ(query()->RecNo(), 9) << "the last row gone, the one above it is current";
     EXPECT_FALSE(button("Next")->isEnabled());
 
+    // The box runs its own event loop: a row that became current meanwhile is not the one
+    // the user agreed to delete.
+    query()->MoveTo(2);
+    effects.onBox = [&](const MessageBoxRequest&) { query()->MoveTo(5); };
+    effects.answerNext(BoxResult::Ok);
+    click("Delete");
+    effects.onBox = nullptr;
+    EXPECT_EQ(catalogue.rowCount("Размеры"), 10);
+
     // A delete the file refuses is reported and the row stays.
     catalogue.exec("create trigger keep before delete on \"Размеры\" "
                    "begin select raise(abort, 'kept'); end");
