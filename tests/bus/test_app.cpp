@@ -3,6 +3,8 @@
 #include "platform/automation/dispatch_object.h"
 
 #include <charconv>
+#include <cstdlib>
+#include <fstream>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -124,6 +126,9 @@ public:
             throw ServerException("Сбой на стороне сервера", "KrepiksBusTest", hr(0x80040201));
         });
         addMethod(u"Hang", 0, [](const DispatchArgs&) {
+            // Tells a test that waits for it that the call is now being served.
+            if (const char* mark = std::getenv("KREPIKS_TEST_HANG_MARK"))
+                std::ofstream(mark) << getpid() << '\n';
             for (;;)
                 std::this_thread::sleep_for(std::chrono::hours(1));
         });

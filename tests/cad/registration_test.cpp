@@ -6,6 +6,7 @@
 #include "platform/cad/cad_server.h"
 #include "platform/cad/cad_window.h"
 #include "shell/application.h"
+#include "support/hand_over.h"
 #include "support/recording_effects.h"
 #include "support/test_catalogue.h"
 
@@ -49,9 +50,7 @@ TEST(Registration, PressingBuildOnEverySampleVariantShowsTheFinishedBolt) {
     krepiks::test::TestCatalogue catalogue(krepiks::test::TestCatalogue::Contents::Sample,
                                            KREPIKS_PART_TEMPLATE);
     krepiks::CreateForms();
-    krepiks::Form4->show();
-    krepiks::Form4->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(krepiks::Form4));
+    ASSERT_TRUE(krepiks::test::HandOverToDesignWindow());
     QComboBox* list = krepiks::Form4->ComboBox1;
     ASSERT_EQ(list->count(), 12);
     for (int i = 0; i < list->count(); ++i) {

@@ -1,6 +1,7 @@
 #include "design_session.h"
 
 #include "shell/application.h"
+#include "support/hand_over.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -19,9 +20,7 @@ void DesignWindowTest::start(TestCatalogue::Contents contents,
     if (prepare)
         prepare(*catalogue);
     CreateForms();
-    Form4->show();
-    Form4->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form4));
+    ASSERT_TRUE(HandOverToDesignWindow());
 }
 
 QLineEdit* DesignWindowTest::edit(int number) const {

@@ -9,6 +9,7 @@
 #include "design/unit4.h"
 #include "model/bolt.h"
 #include "person.h"
+#include "support/hand_over.h"
 #include "shell/application.h"
 #include "support/recording_effects.h"
 
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
         DestroyForms();
         return 1;
     }
-    if (!test::ShowDesignWindow())
+    if (!test::HandOverToDesignWindow())
         return 1;
     test::ClickRadio(Form4->RadioButton1);
     if (!Form4->RadioButton1->isChecked())

@@ -5,6 +5,7 @@
 #include "catalogue/unit2.h"
 #include "design/unit4.h"
 #include "person.h"
+#include "support/hand_over.h"
 #include "shell/application.h"
 #include "support/recording_effects.h"
 #include "support/test_catalogue.h"
@@ -65,7 +66,7 @@ protected:
 } // namespace
 
 TEST_F(IdleProgram, TheTableWindowLetsGoOfItsCursorWhenClosed) {
-    ASSERT_TRUE(ShowDesignWindow());
+    ASSERT_TRUE(HandOverToDesignWindow());
     ASSERT_EQ(BusyStatements(ProgramHandle()), 0) << "the refill read everything";
     ASSERT_EQ(WriteWithoutWaiting(catalogue.file()), SQLITE_OK);
 
@@ -90,7 +91,7 @@ TEST_F(IdleProgram, TheTableWindowLetsGoOfItsCursorWhenClosed) {
 }
 
 TEST_F(IdleProgram, TheDesignWindowsReadsAndWritesLeaveNoStatementOpen) {
-    ASSERT_TRUE(ShowDesignWindow());
+    ASSERT_TRUE(HandOverToDesignWindow());
     for (int i = 0; i < 6; ++i) // the sixth variant, chosen with the keyboard
         QTest::keyClick(Form4->ComboBox1, Qt::Key_Down);
     ASSERT_EQ(Form4->ComboBox1->currentText(), "M12x100");

@@ -3,6 +3,7 @@
 #include "design/unit4.h"
 #include "model/bolt.h"
 #include "person.h"
+#include "support/hand_over.h"
 #include "shell/application.h"
 #include "support/recording_effects.h"
 #include "support/test_catalogue.h"
@@ -54,7 +55,7 @@ protected:
     void start() {
         catalogue.emplace();
         CreateForms();
-        ASSERT_TRUE(ShowDesignWindow());
+        ASSERT_TRUE(HandOverToDesignWindow());
         ClickRadio(Form4->RadioButton1);
         ASSERT_TRUE(Form4->RadioButton1->isChecked());
     }

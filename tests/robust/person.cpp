@@ -25,12 +25,6 @@ void TypeInto(QLineEdit* box, const QString& text) {
     QTest::keyClicks(box, text);
 }
 
-bool ShowDesignWindow() {
-    Form4->show();
-    Form4->activateWindow();
-    return QTest::qWaitForWindowActive(Form4);
-}
-
 VariantValues VariantValues::ForKey(int key) {
     return {key + 0.5, key + 1.0, key + 0.25, key + 2.0, key + 10.0};
 }

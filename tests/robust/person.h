@@ -13,9 +13,6 @@ void ClickRadio(QRadioButton* button);
 // Clicks into the box and replaces its text by typing; the box keeps the focus.
 void TypeInto(QLineEdit* box, const QString& text);
 
-// Shows the design window made by CreateForms and waits for its first activation.
-bool ShowDesignWindow();
-
 // The typed dimensions of one new variant, all derived from one key so that its row can be
 // told from every other: d0 = key + 0.5, d1 = key + 1, d2 = key + 0.25, S = key + 2,
 // L = key + 10; R, K and e fixed; the angles left at their defaults.

@@ -27,7 +27,8 @@ using krepiks::test::TestCatalogue;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition, int ms = 3000) {
+// The bound is for a stalled run, not a timing the result depends on.
+bool waitFor(const std::function<bool()>& condition, int ms = 60000) {
     QDeadlineTimer deadline(ms);
     while (!condition()) {
         if (deadline.hasExpired())
