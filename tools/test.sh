@@ -1,21 +1,54 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test on Qt's offscreen platform: the
 # normal build, then the same suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time each.
+# UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time each. Prints how
+# long each stage took.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/install-deps.sh"
-"$root/tools/build.sh"
 cd "$root"
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-# A private session bus, so tests never touch the developer's own.
-dbus-run-session -- ctest --test-dir build --output-on-failure -j"$jobs" "$@"
+timings=()
+passed=0
+failed=0
+stage() {
+  local name=$1 start=$SECONDS
+  shift
+  "$@"
+  timings+=("$(printf '%-32s %4d s' "$name" $((SECONDS - start)))")
+}
+report() {
+  echo "Stage times:"
+  printf '  %s\n' "${timings[@]}"
+  printf '  %-32s %4d s\n' "whole command" "$SECONDS"
+  echo "Tests: $passed passed, $failed failed"
+}
+# ctest inside a private session bus, so tests never touch the developer's own; its
+# summary is counted into the closing line.
+suite() {
+  local log
+  log=$(mktemp)
+  set +e
+  dbus-run-session -- ctest "$@" 2>&1 | tee "$log"
+  local code=${PIPESTATUS[0]}
+  set -e
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  rm -f "$log"
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+  return "$code"
+}
+trap report EXIT
 
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j"$jobs"
-dbus-run-session -- ctest --preset asan -j"$jobs" "$@"
+stage "installs" "$root/tools/install-deps.sh"
+stage "normal build" "$root/tools/build.sh"
+stage "normal suite" suite --test-dir build --output-on-failure -j"$jobs" "$@"
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j"$jobs"
-dbus-run-session -- ctest --preset fuzz -j"$jobs" "$@"
+stage "sanitizer build" bash -c "cmake --preset asan >/dev/null && cmake --build --preset asan -j$jobs"
+stage "sanitizer suite" suite --preset asan -j"$jobs" "$@"
+
+stage "fuzz build" bash -c "cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j$jobs"
+stage "fuzz runs" suite --preset fuzz -j"$jobs" "$@"
