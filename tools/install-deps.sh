@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache
   qt6-base-dev libqt6sql6-sqlite libgl-dev
   libjpeg62-turbo-dev libsqlite3-dev sqlite3
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
