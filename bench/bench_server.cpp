@@ -2,9 +2,9 @@
 
 #include "model/solidworks.h"
 #include "null_server.h"
-#include "platform/automation/bus/local_client.h"
-#include "platform/automation/bus/local_server.h"
-#include "platform/cad/cad_server.h"
+#include "automation/bus/local_client.h"
+#include "automation/bus/local_server.h"
+#include "cad/cad_server.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -4,7 +4,7 @@
 #include "bench_support.h"
 #include "model/ole_call.h"
 #include "model/solidworks.h"
-#include "platform/cad/cad_server.h"
+#include "cad/cad_server.h"
 #include "ratio_reporter.h"
 
 #include <BRepAlgoAPI_Cut.hxx>

@@ -10,7 +10,7 @@
 #include "model/ole_call.h"
 #include "model/solidworks.h"
 #include "null_server.h"
-#include "platform/automation/bus/protocol.h"
+#include "automation/bus/protocol.h"
 #include "ratio_reporter.h"
 
 #include <QDBusConnection>

@@ -2,7 +2,7 @@
 // A CAD application that does nothing: it answers every member of the build's script, each
 // object getter handing back the application itself, so a build costs only its calls. It
 // counts them ("Calls" reads the count) and can keep them for replay.
-#include "platform/automation/dispatch_object.h"
+#include "automation/dispatch_object.h"
 
 #include <vector>
 

@@ -1,8 +1,8 @@
 // libFuzzer target: the CAD stand-in fed random call sequences with random argument types.
 // Every call must end in a result or an automation error: no crash, no sanitizer report, no
 // kernel left working past libFuzzer's timeout.
-#include "platform/automation/invoke.h"
-#include "platform/cad/cad_server.h"
+#include "automation/invoke.h"
+#include "cad/cad_server.h"
 
 #include <cmath>
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,6 +1,6 @@
 #include "trace_check.h"
 
-#include "platform/automation/trace_reader.h"
+#include "automation/trace_reader.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "model/ole_call.h"
 
-#include "platform/automation/invoke.h"
+#include "automation/invoke.h"
 #include "platform/exception.h"
 
 #include <vector>

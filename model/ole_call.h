@@ -13,7 +13,7 @@
 // - EOleError "Variant does not reference an automation object" for a call on a value that
 //   holds no object (e.g. a document that NewDocument did not return).
 // Temporaries release their reference at the end of the statement that made them.
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <cstdint>
 #include <initializer_list>

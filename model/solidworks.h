@@ -3,7 +3,7 @@
 // itself and the close command. Every failing automation call surfaces as a
 // krepiks::EOleError (or subclass) thrown to the caller.
 #include "model/bolt.h"
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 namespace krepiks {
 

@@ -4,7 +4,7 @@
 #include "catalogue/unit2.h"
 #include "design/unit4.h"
 #include "model/solidworks.h"
-#include "platform/automation/bus/local_client.h"
+#include "automation/bus/local_client.h"
 #include "platform/browser/browser.h"
 #include "platform/exception.h"
 #include "platform/ui_effects.h"

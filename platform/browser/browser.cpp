@@ -1,6 +1,6 @@
 #include "platform/browser/browser.h"
 
-#include "platform/automation/dispatch_object.h"
+#include "automation/dispatch_object.h"
 #include "platform/ui_effects.h"
 #include "platform/window_registry.h"
 

@@ -2,7 +2,7 @@
 // The automation class "InternetExplorer.Application" of this platform: a browser object
 // that hands the addresses it is given to the desktop's URL handler. While it is visible it
 // owns a top-level window of class "IEFrame" in the window registry.
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 namespace krepiks {
 

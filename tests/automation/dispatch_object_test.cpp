@@ -1,5 +1,5 @@
-#include "platform/automation/dispatch_object.h"
-#include "platform/automation/invoke.h"
+#include "automation/dispatch_object.h"
+#include "automation/invoke.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "platform/automation/dispatch_object.h"
-#include "platform/automation/trace.h"
-#include "platform/automation/trace_reader.h"
+#include "automation/dispatch_object.h"
+#include "automation/trace.h"
+#include "automation/trace_reader.h"
 
 #include <cmath>
 #include <cstdlib>

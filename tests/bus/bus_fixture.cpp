@@ -1,8 +1,8 @@
 #include "bus_fixture.h"
 
-#include "platform/automation/bus/local_client.h"
-#include "platform/automation/bus/protocol.h"
-#include "platform/automation/invoke.h"
+#include "automation/bus/local_client.h"
+#include "automation/bus/protocol.h"
+#include "automation/invoke.h"
 #include "test_app.h"
 
 #include <QDBusConnection>

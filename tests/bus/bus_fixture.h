@@ -1,7 +1,7 @@
 #pragma once
 // What the bus tests share: the private bus, the helper program's registration, and the
 // clean-up that leaves no helper running.
-#include "platform/automation/invoke.h"
+#include "automation/invoke.h"
 
 #include <gtest/gtest.h>
 

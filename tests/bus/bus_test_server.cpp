@@ -5,9 +5,9 @@
 //   bus_test_server --client [--pid-file F] [--hold N] [--leave]
 //       a client that creates the application through the bus, takes N children, says
 //       "ready" on its standard output and then waits to be killed (or, with --leave, ends).
-#include "platform/automation/bus/local_client.h"
-#include "platform/automation/bus/local_server.h"
-#include "platform/automation/invoke.h"
+#include "automation/bus/local_client.h"
+#include "automation/bus/local_server.h"
+#include "automation/invoke.h"
 #include "test_app.h"
 
 #include <QCoreApplication>

@@ -7,9 +7,9 @@
 //       a client like the program: builds the worked-example bolt through the bus (starting
 //       the server with F and S), releases its reference and ends.
 #include "model/solidworks.h"
-#include "platform/automation/bus/local_client.h"
-#include "platform/automation/bus/local_server.h"
-#include "platform/cad/cad_server.h"
+#include "automation/bus/local_client.h"
+#include "automation/bus/local_server.h"
+#include "cad/cad_server.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,9 +1,9 @@
 // The program's own build against the CAD stand-in in a program of its own.
 #include "bus_fixture.h"
 #include "model/solidworks.h"
-#include "platform/automation/bus/local_client.h"
-#include "platform/automation/trace.h"
-#include "platform/cad/cad_server.h"
+#include "automation/bus/local_client.h"
+#include "automation/trace.h"
+#include "cad/cad_server.h"
 #include "platform/exception.h"
 
 #include <QProcess>

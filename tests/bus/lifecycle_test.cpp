@@ -1,8 +1,8 @@
 // The server program's life: started on creation, reused, found running, quit, killed,
 // hung, and the clients that leave it.
 #include "bus_fixture.h"
-#include "platform/automation/bus/local_client.h"
-#include "platform/automation/invoke.h"
+#include "automation/bus/local_client.h"
+#include "automation/invoke.h"
 #include "test_app.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "test_app.h"
 
-#include "platform/automation/dispatch_object.h"
+#include "automation/dispatch_object.h"
 
 #include <charconv>
 #include <cstdlib>

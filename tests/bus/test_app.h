@@ -2,7 +2,7 @@
 // The automation objects of the bus tests' server: an application whose members take and
 // give each kind of value, hand out child objects, write through references, raise the
 // server's own error, hang, and quit. Plain C++; the same objects serve in-process too.
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <functional>
 

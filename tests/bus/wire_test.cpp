@@ -1,6 +1,6 @@
 // What crosses the bus: bus names, the value lists, and a server facing malformed requests.
 #include "bus_fixture.h"
-#include "platform/automation/bus/protocol.h"
+#include "automation/bus/protocol.h"
 #include "test_app.h"
 
 #include <QDBusConnection>

@@ -2,8 +2,8 @@
 // The bolt build's geometry steps, issued straight on a part document with the values the
 // build script sends, so the geometry can be checked stage by stage without automation.
 #include "model/bolt.h"
-#include "platform/automation/invoke.h"
-#include "platform/cad/part_document.h"
+#include "automation/invoke.h"
+#include "cad/part_document.h"
 
 #include <cmath>
 #include <string>

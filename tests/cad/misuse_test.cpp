@@ -1,8 +1,8 @@
 // Calls out of order, with nothing selected, and a few thousand random ones (quits among them):
 // every call gives a result or an automation error.
 #include "bolt_steps.h"
-#include "platform/automation/dispatch_object.h"
-#include "platform/cad/cad_server.h"
+#include "automation/dispatch_object.h"
+#include "cad/cad_server.h"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <algorithm>

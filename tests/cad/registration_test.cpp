@@ -2,9 +2,9 @@
 // it up, and a visible application gets its window.
 #include "design/unit4.h"
 #include "model/solidworks.h"
-#include "platform/automation/automation.h"
-#include "platform/cad/cad_server.h"
-#include "platform/cad/cad_window.h"
+#include "automation/automation.h"
+#include "cad/cad_server.h"
+#include "cad/cad_window.h"
 #include "shell/application.h"
 #include "support/hand_over.h"
 #include "support/recording_effects.h"

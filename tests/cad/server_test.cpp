@@ -1,7 +1,7 @@
 // The automation face of the CAD stand-in: creation, the build script's calls, automation
 // errors, and the end of an application.
 #include "bolt_steps.h"
-#include "platform/cad/cad_server.h"
+#include "cad/cad_server.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
 // The part template format.
-#include "platform/cad/part_template.h"
+#include "cad/part_template.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,8 +1,8 @@
 // The CAD application's window, driven as a person would.
 #include "bolt_steps.h"
 #include "model/solidworks.h"
-#include "platform/cad/cad_window.h"
-#include "platform/cad/part_view.h"
+#include "cad/cad_window.h"
+#include "cad/part_view.h"
 #include "support/recording_effects.h"
 
 #include <BRepGProp.hxx>

@@ -1,6 +1,6 @@
 #include "model/solidworks.h"
-#include "platform/automation/trace.h"
-#include "platform/automation/trace_reader.h"
+#include "automation/trace.h"
+#include "automation/trace_reader.h"
 #include "platform/exception.h"
 #include "recording_cad.h"
 #include "script_expectations.h"

@@ -2,7 +2,7 @@
 // A CAD application that records every call it receives, registered under
 // "SldWorks.Application" for the life of the object. Each getter hands out a new object, so
 // a client that forgets to release one is caught by clientReferences().
-#include "platform/automation/dispatch_object.h"
+#include "automation/dispatch_object.h"
 
 #include <memory>
 #include <optional>

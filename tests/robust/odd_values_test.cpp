@@ -5,7 +5,7 @@
 #include "design_session.h"
 #include "model/bolt.h"
 #include "model/solidworks.h"
-#include "platform/cad/cad_server.h"
+#include "cad/cad_server.h"
 #include "platform/exception.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
 // The browser stand-in behind "InternetExplorer.Application".
-#include "platform/automation/invoke.h"
+#include "automation/invoke.h"
 #include "platform/browser/browser.h"
 #include "platform/window_registry.h"
 #include "support/recording_effects.h"

@@ -1,8 +1,8 @@
 // The web-site link opener on the splash window, driven through the footer labels.
 #include "about/unit5.h"
-#include "platform/automation/automation.h"
-#include "platform/automation/trace.h"
-#include "platform/automation/trace_reader.h"
+#include "automation/automation.h"
+#include "automation/trace.h"
+#include "automation/trace_reader.h"
 #include "platform/browser/browser.h"
 #include "platform/link_label.h"
 #include "platform/window_registry.h"

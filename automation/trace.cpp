@@ -1,4 +1,4 @@
-#include "platform/automation/trace.h"
+#include "automation/trace.h"
 
 #include <atomic>
 #include <charconv>

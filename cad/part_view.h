@@ -2,7 +2,7 @@
 // The shaded 3D view of a part: a small software renderer over the document's mesh, so it
 // needs no OpenGL and draws the same on every platform, offscreen included. Dragging with
 // the left button orbits the view about its centre; the wheel zooms.
-#include "platform/cad/part_document.h"
+#include "cad/part_document.h"
 
 #include <QImage>
 #include <QPoint>

@@ -1,7 +1,7 @@
-#include "platform/automation/bus/local_server.h"
+#include "automation/bus/local_server.h"
 
-#include "platform/automation/automation.h"
-#include "platform/automation/bus/protocol.h"
+#include "automation/automation.h"
+#include "automation/bus/protocol.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

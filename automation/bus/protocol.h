@@ -34,7 +34,7 @@
 //   VT_BYREF | VT_R8         reals: the referenced value
 //   VT_BYREF | VT_DISPATCH   numbers: the handle of the referenced object
 // types, numbers and reals have one entry per value; text holds the texts one after another.
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <QList>
 #include <QString>

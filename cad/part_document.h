@@ -7,7 +7,7 @@
 // Every coordinate and length at this interface is in metres, as automation clients send
 // them; the part itself is kept in its template's unit. A call that cannot be carried out
 // returns false and leaves the document exactly as it was.
-#include "platform/cad/part_template.h"
+#include "cad/part_template.h"
 
 #include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>

@@ -3,11 +3,11 @@
 // bus, one window per visible application, and ends with its application. With
 // --replay TRACE --export FILE.step it rebuilds the part of a recorded call trace, without
 // any window, and saves it as STEP.
-#include "platform/automation/bus/local_server.h"
-#include "platform/automation/trace.h"
-#include "platform/cad/cad_server.h"
-#include "platform/cad/cad_window.h"
-#include "platform/cad/replay.h"
+#include "automation/bus/local_server.h"
+#include "automation/trace.h"
+#include "cad/cad_server.h"
+#include "cad/cad_window.h"
+#include "cad/replay.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "platform/cad/replay.h"
+#include "cad/replay.h"
 
-#include "platform/automation/trace.h"
+#include "automation/trace.h"
 
 #include <algorithm>
 #include <map>

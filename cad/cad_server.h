@@ -3,8 +3,8 @@
 // document extension, feature manager, model view and selection manager objects that a
 // "SldWorks.Application" client drives by name. Plain C++; a window layer may attach a
 // view to each application through SetSessionViewFactory.
-#include "platform/automation/automation.h"
-#include "platform/cad/part_document.h"
+#include "automation/automation.h"
+#include "cad/part_document.h"
 
 #include <functional>
 #include <memory>

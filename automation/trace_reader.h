@@ -13,7 +13,7 @@
 // ten-thousandths), dbl and &dbl as doubles (exact: they were written with 17 digits), bool as
 // bool, str as UTF-8 text or null, disp and &disp as object numbers or null, empty as null.
 // Malformed input throws TraceFormatError; nothing is guessed.
-#include "platform/automation/invoke.h"
+#include "automation/invoke.h"
 
 #include <cstdint>
 #include <optional>

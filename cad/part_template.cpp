@@ -13,7 +13,7 @@
 //                                       selected. At least one plane is required.
 //
 // Numbers use a full stop as the decimal separator whatever the locale.
-#include "platform/cad/part_template.h"
+#include "cad/part_template.h"
 
 #include <charconv>
 #include <cmath>

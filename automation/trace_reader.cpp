@@ -1,4 +1,4 @@
-#include "platform/automation/trace_reader.h"
+#include "automation/trace_reader.h"
 
 #include <charconv>
 #include <cmath>

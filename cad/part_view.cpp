@@ -1,4 +1,4 @@
-#include "platform/cad/part_view.h"
+#include "cad/part_view.h"
 
 #include <QMouseEvent>
 #include <QPainter>

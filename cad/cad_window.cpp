@@ -1,6 +1,6 @@
-#include "platform/cad/cad_window.h"
+#include "cad/cad_window.h"
 
-#include "platform/cad/part_view.h"
+#include "cad/part_view.h"
 #include "platform/ui_effects.h"
 
 #include <QApplication>

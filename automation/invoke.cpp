@@ -1,6 +1,6 @@
-#include "platform/automation/invoke.h"
+#include "automation/invoke.h"
 
-#include "platform/automation/trace.h"
+#include "automation/trace.h"
 
 namespace automation {
 

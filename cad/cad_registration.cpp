@@ -1,7 +1,7 @@
 // Linked into the program so that "SldWorks.Application" answers from its first moment,
 // with a window for each application it shows. Nothing else refers to this unit.
-#include "platform/cad/cad_server.h"
-#include "platform/cad/cad_window.h"
+#include "cad/cad_server.h"
+#include "cad/cad_window.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 // typed accessors: DISP_E_TYPEMISMATCH naming the argument) or ServerException (the server's
 // own error, reported to the client as DISP_E_EXCEPTION with the description). Any other
 // std::exception becomes DISP_E_EXCEPTION with its what() as the description.
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <exception>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "platform/automation/bus/local_client.h"
+#include "automation/bus/local_client.h"
 
-#include "platform/automation/bus/protocol.h"
-#include "platform/automation/trace.h"
+#include "automation/bus/protocol.h"
+#include "automation/trace.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,8 +1,8 @@
 #pragma once
 // Replays a recorded call trace (KREPIKS_AUTOMATION_TRACE) against fresh, windowless CAD
 // applications, to rebuild the part a program made and look at it outside that program.
-#include "platform/automation/trace_reader.h"
-#include "platform/cad/cad_server.h"
+#include "automation/trace_reader.h"
+#include "cad/cad_server.h"
 
 #include <memory>
 #include <string>

@@ -28,7 +28,7 @@
 // leaves during the call or does not answer in time. Releasing a proxy tells the server
 // without waiting; once the application object of this program is gone nothing is sent
 // any more, and the server lets go of everything when this program leaves the bus.
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <chrono>
 #include <string>

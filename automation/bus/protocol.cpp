@@ -1,4 +1,4 @@
-#include "platform/automation/bus/protocol.h"
+#include "automation/bus/protocol.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>

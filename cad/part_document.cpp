@@ -1,4 +1,4 @@
-#include "platform/cad/part_document.h"
+#include "cad/part_document.h"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>

@@ -2,7 +2,7 @@
 // The window of one CAD application: its documents with their planes and features, the
 // active part in a shaded 3D view, and saving the part as STEP or STL. Closing the window
 // ends the application, as quitting a CAD program does.
-#include "platform/cad/cad_server.h"
+#include "cad/cad_server.h"
 
 #include <QMainWindow>
 #include <QTimer>

@@ -2,7 +2,7 @@
 // Client side of the automation runtime: one late-bound call by name. Every call the program
 // makes on an automation object goes through DispatchInvoke, which is also where the call
 // trace is written (see trace.h).
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <string>
 #include <vector>

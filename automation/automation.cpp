@@ -1,4 +1,4 @@
-#include "platform/automation/automation.h"
+#include "automation/automation.h"
 
 #include <cmath>
 #include <cstdio>

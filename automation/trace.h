@@ -24,7 +24,7 @@
 //
 // Without the variable nothing is written and the only cost is one relaxed atomic load per
 // call. A trace file that cannot be opened turns tracing off; it never fails a call.
-#include "platform/automation/invoke.h"
+#include "automation/invoke.h"
 
 #include <string>
 #include <vector>

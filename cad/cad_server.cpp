@@ -1,6 +1,6 @@
-#include "platform/cad/cad_server.h"
+#include "cad/cad_server.h"
 
-#include "platform/automation/dispatch_object.h"
+#include "automation/dispatch_object.h"
 
 #include <cmath>
 
