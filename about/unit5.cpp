@@ -4,8 +4,8 @@
 #include "platform/link_label.h"
 #include "platform/ui_effects.h"
 #include "resources/drawing.h"
-#include "shell/application.h"
-#include "shell/unit1.h"
+#include "shell/error_report.h"
+#include "shell/forms.h"
 #include "shell/web_address.h"
 
 #include <QGuiApplication>
@@ -117,8 +117,7 @@ void TForm5::Button1Click() {
 }
 
 void TForm5::Label1Click() {
-    if (Form1)
-        Form1->OpenWebSite(WebAddress);
+    OpenMakerWebSite();
 }
 
 void TForm5::keyPressEvent(QKeyEvent* event) {

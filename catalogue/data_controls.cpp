@@ -2,7 +2,7 @@
 
 #include "catalogue/table_query.h"
 #include "platform/ui_effects.h"
-#include "shell/application.h"
+#include "shell/error_report.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "catalogue/table_query.h"
 
 #include "platform/exception.h"
-#include "shell/application.h"
+#include "shell/error_report.h"
 
 #include <QLocale>
 #include <QRegularExpression>

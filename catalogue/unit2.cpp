@@ -3,12 +3,11 @@
 #include "catalogue/data_controls.h"
 #include "catalogue/database.h"
 #include "catalogue/table_query.h"
-#include "design/unit4.h"
 #include "platform/bevel_panel.h"
 #include "platform/link_label.h"
 #include "platform/ui_effects.h"
-#include "shell/application.h"
-#include "shell/unit1.h"
+#include "shell/error_report.h"
+#include "shell/forms.h"
 #include "shell/web_address.h"
 
 #include <QHeaderView>
@@ -63,7 +62,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Таблица болтов"));
     setFont(tahoma(10));
-    ADOQuery1 = new TTableQuery(Form4->ADOConnection1, this);
+    ADOQuery1 = new TTableQuery(CatalogueConnection(), this);
     ADOQuery1->setObjectName(QStringLiteral("ADOQuery1"));
     createLayout();
     ADOQuery1->SQL.append(QStringLiteral("select * from Размеры order by id;"));
@@ -144,7 +143,7 @@ void TForm2::FormActivate() {
 }
 
 void TForm2::Label1Click() {
-    Form1->OpenWebSite(WebAddress);
+    OpenMakerWebSite();
 }
 
 void TForm2::showEvent(QShowEvent* event) {

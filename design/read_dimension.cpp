@@ -1,7 +1,7 @@
 #include "design/read_dimension.h"
 
 #include "platform/ui_effects.h"
-#include "shell/application.h"
+#include "shell/error_report.h"
 
 #include <QLineEdit>
 #include <QLocale>

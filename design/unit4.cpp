@@ -1,8 +1,6 @@
 #include "design/unit4.h"
 
-#include "about/unit5.h"
 #include "catalogue/database.h"
-#include "catalogue/unit2.h"
 #include "design/number_format.h"
 #include "design/read_dimension.h"
 #include "model/bolt.h"
@@ -11,8 +9,8 @@
 #include "platform/link_label.h"
 #include "platform/ui_effects.h"
 #include "resources/drawing.h"
-#include "shell/application.h"
-#include "shell/unit1.h"
+#include "shell/error_report.h"
+#include "shell/forms.h"
 #include "shell/web_address.h"
 
 #include <QAction>
@@ -663,7 +661,7 @@ void TForm4::Button4Click() {
 }
 
 void TForm4::N5Click() {
-    Form5->exec();
+    ShowAboutWindow();
 }
 
 void TForm4::N6Click() {
@@ -672,7 +670,7 @@ void TForm4::N6Click() {
 }
 
 void TForm4::N7Click() {
-    Form2->exec();
+    ShowTableWindow();
 }
 
 void TForm4::BuildModel() {
@@ -693,7 +691,7 @@ void TForm4::Button3Click() {
 }
 
 void TForm4::Label17Click() {
-    Form1->OpenWebSite(WebAddress);
+    OpenMakerWebSite();
 }
 
 } // namespace krepiks

@@ -64,16 +64,6 @@ bool KrepiksApplication::notify(QObject* receiver, QEvent* event) {
     return true;
 }
 
-QString ErrorReportText(const QString& message) {
-    if (!message.isEmpty() && message.back().unicode() > u'.')
-        return message + QLatin1Char('.');
-    return message;
-}
-
-void ShowErrorReport(const std::exception& error) {
-    showMessage(ApplicationTitle, ErrorReportText(messageOf(error)), BoxIcon::Error);
-}
-
 void ShowStartupFailure(const std::exception& error) {
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     const QString text = QStringLiteral("Exception %1 in module %2 at %3.\n%4")

@@ -1,10 +1,10 @@
 #pragma once
+#include "shell/error_report.h"
+
 #include <QApplication>
 #include <exception>
 
 namespace krepiks {
-
-inline const QString ApplicationTitle = QStringLiteral("Крепикс");
 
 // Every exception that escapes an event handler ends that action and is reported here;
 // the program then goes on.
@@ -13,12 +13,6 @@ public:
     KrepiksApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };
-
-// A report's text: the message, with a full stop when its last character sorts after '.'.
-QString ErrorReportText(const QString& message);
-
-// The general error report: caption "Крепикс", error icon, OK.
-void ShowErrorReport(const std::exception& error);
 
 // The box for an error while the windows are created; the program then ends with 1.
 void ShowStartupFailure(const std::exception& error);
