@@ -105,7 +105,7 @@ TEST_F(About, ResizingStretchesThePanelsAndKeepsButtonAndFooterAtTheBottom) {
     EXPECT_EQ(form->size(), QSize(713, 420));
     EXPECT_EQ(form->Button2->text(), "Закрыть");
     form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get(), 60000));
     // The design size last: the layout must come back to it exactly.
     for (const QSize size : {QSize(900, 600), QSize(500, 300), QSize(713, 420)}) {
         form->resize(size);

@@ -18,7 +18,7 @@ std::string& PrivateBusAddress();
 bool ProcessRunning(long pid);
 // Waits until done() holds or the time is up; whether it held.
 bool WaitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+             std::chrono::milliseconds limit = std::chrono::milliseconds(60000));
 
 // Late-bound call that must succeed.
 automation::Variant Call(automation::IDispatch* object, const std::u16string& member,

@@ -124,7 +124,7 @@ TEST_F(CadThroughTheBus, TheProgramAndItsPartOutliveTheClientThatBuiltIt) {
                  {QStringLiteral("--build"), QStringLiteral("--pid-file"),
                   QString::fromStdString(pidFile_), QStringLiteral("--status"),
                   QString::fromStdString(status_)});
-    ASSERT_TRUE(client.waitForFinished(30000));
+    ASSERT_TRUE(client.waitForFinished(60000));
     ASSERT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
     ASSERT_EQ(HelperPids().size(), 2u); // the client, then the CAD program it started
     const long cad = HelperPids()[1];

@@ -174,7 +174,7 @@ public:
         }
     }
     bool ready() {
-        while (process_.canReadLine() || process_.waitForReadyRead(10000))
+        while (process_.canReadLine() || process_.waitForReadyRead(60000))
             if (process_.readLine().trimmed() == "ready")
                 return true;
         return false;
@@ -203,7 +203,7 @@ TEST_F(Lifecycle, AClientThatEndsLeavesTheServerRunningWithItsApplication) {
     {
         HelperClient client(pidFile_, 2, true);
         ASSERT_TRUE(client.ready());
-        ASSERT_TRUE(client.process_.waitForFinished(5000));
+        ASSERT_TRUE(client.process_.waitForFinished(60000));
         EXPECT_EQ(client.process_.exitCode(), 0);
         ASSERT_EQ(HelperPids().size(), 2u); // the client, then the server it started
         pid = static_cast<int>(HelperPids()[1]);

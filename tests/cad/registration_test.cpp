@@ -57,11 +57,11 @@ TEST(Registration, PressingBuildOnEverySampleVariantShowsTheFinishedBolt) {
         SCOPED_TRACE(list->itemText(i).toStdString());
         list->showPopup();
         QAbstractItemView* view = list->view();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window(), 60000));
         const QModelIndex entry = view->model()->index(i, 0);
         view->scrollTo(entry);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(entry).center());
-        QTRY_VERIFY(!view->window()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!view->window()->isVisible(), 60000);
         ASSERT_TRUE(krepiks::Form4->Button2->isEnabled());
         QTest::mouseClick(krepiks::Form4->Button2, Qt::LeftButton);
         EXPECT_TRUE(effects.boxes().empty()) << effects.boxes()[0].text.toStdString();

@@ -60,13 +60,13 @@ void DesignWindowTest::choose(int index) {
     QComboBox* list = Form4->ComboBox1;
     list->showPopup();
     QAbstractItemView* view = list->view();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window(), 60000));
     const QModelIndex entry = view->model()->index(index, 0);
     view->scrollTo(entry);
     const QRect item = view->visualRect(entry);
     ASSERT_TRUE(view->viewport()->rect().contains(item.center()));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
-    QTRY_VERIFY(!view->window()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!view->window()->isVisible(), 60000);
 }
 
 void DesignWindowTest::chooseName(const QString& name) {

@@ -184,7 +184,7 @@ TEST_F(TemplateMenuTest, AboutAndTableWindowsLeaveTheWindowAsItWas) {
         QMenuBar* bar = form()->MainMenu1;
         QTest::mouseClick(bar, Qt::LeftButton, {},
                           bar->actionGeometry(form()->N1->menuAction()).center());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form()->N1));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form()->N1, 60000));
         QTest::mouseClick(form()->N1, Qt::LeftButton, {},
                           form()->N1->actionGeometry(form()->N5).center());
     });

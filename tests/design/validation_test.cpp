@@ -185,9 +185,9 @@ TEST_F(ValidationTest, LeavingTheWindowIsNotLeavingTheBox) {
     QWidget other;
     other.show();
     other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other, 60000));
     form()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form(), 60000));
     EXPECT_TRUE(effects.boxes().empty());
     EXPECT_EQ(QApplication::focusWidget(), edit(4));
 }

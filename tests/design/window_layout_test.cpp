@@ -130,9 +130,9 @@ TEST_F(DesignWindowTest, LaterActivationsDoNotInitialiseAgain) {
     QWidget other;
     other.show();
     other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other, 60000));
     form()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form(), 60000));
 
     EXPECT_TRUE(form()->RadioButton1->isChecked());
     EXPECT_FALSE(form()->ComboBox1->isEnabled());

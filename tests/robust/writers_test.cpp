@@ -67,11 +67,11 @@ TEST(KilledWriter, LeavesASoundFileWithEveryRowItReportedStored) {
     QByteArray output;
     // Killed in the middle of its adds, whatever statement it is in.
     while (PostedD0(output).size() < 25 && writer.state() == QProcess::Running) {
-        writer.waitForReadyRead(10000);
+        writer.waitForReadyRead(60000);
         output += writer.readAllStandardOutput();
     }
     writer.kill();
-    ASSERT_TRUE(writer.waitForFinished(10000));
+    ASSERT_TRUE(writer.waitForFinished(60000));
     EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
     output += writer.readAllStandardOutput();
     const std::vector<double> posted = PostedD0(output);
