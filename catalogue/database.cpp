@@ -360,6 +360,46 @@ void TADOConnection::Close() {
         db.close();
 }
 
+TWriteLock::TWriteLock(TADOConnection& connection) : connection_(connection) {
+    if (!connection_.Connected())
+        connection_.Open();
+    // Immediate: the lock is taken now, before the read, not at the first write after it.
+    const QString statement = QStringLiteral("begin immediate");
+    connection_.noteStatement(statement);
+    QSqlQuery query(connection_.database());
+    if (!query.exec(statement))
+        fail(providerMessage(query.lastError(), connection_.filePath()));
+    held_ = true;
+}
+
+TWriteLock::~TWriteLock() {
+    Release();
+}
+
+void TWriteLock::Commit() {
+    if (!held_)
+        return;
+    const QString statement = QStringLiteral("commit");
+    connection_.noteStatement(statement);
+    QSqlQuery query(connection_.database());
+    if (!query.exec(statement))
+        fail(providerMessage(query.lastError(), connection_.filePath())); // rolled back later
+    held_ = false;
+}
+
+void TWriteLock::Release() {
+    if (!held_)
+        return;
+    held_ = false;
+    // Closing the connection has ended the transaction already.
+    if (!connection_.Connected())
+        return;
+    const QString statement = QStringLiteral("rollback");
+    connection_.noteStatement(statement);
+    QSqlQuery query(connection_.database());
+    query.exec(statement);
+}
+
 TADOQuery::TADOQuery(TADOConnection* connection, QObject* parent)
     : QObject(parent), connection_(connection) {
     connect(connection_, &TADOConnection::closing, this, &TADOQuery::Close);

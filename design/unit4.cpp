@@ -42,6 +42,15 @@ QString GeneratedVariantName(int rowCount) {
     return QString::number(rowCount + 1).rightJustified(3, QLatin1Char('0'));
 }
 
+QString FreeVariantName(int rowCount, const QSet<QString>& taken) {
+    // Rows deleted or renamed by hand leave the count behind the names in use.
+    for (int count = rowCount;; ++count) {
+        QString name = GeneratedVariantName(count);
+        if (!taken.contains(name))
+            return name;
+    }
+}
+
 namespace {
 
 // The catalogue's column width for the template path.
@@ -559,14 +568,23 @@ void TForm4::Button1Click() {
 }
 
 void TForm4::AddNewVariant() {
+    // Held from reading the names to storing the row: a second Krepiks adding at the same
+    // moment waits, then reads this row and takes the next name.
+    TWriteLock lock(*ADOConnection1);
     ADOQuery1->Issue(SelectVariants);
-    const QString name = GeneratedVariantName(ADOQuery1->RecordCount());
+    const int rowCount = ADOQuery1->RecordCount();
+    QSet<QString> taken;
+    taken.reserve(rowCount);
+    for (ADOQuery1->First(); !ADOQuery1->Eof(); ADOQuery1->Next())
+        taken.insert(ADOQuery1->FieldAsString(QStringLiteral("isp")));
+    const QString name = FreeVariantName(rowCount, taken);
     Bolt.isp = name.toStdString();
     ADOQuery1->Append();
     ADOQuery1->SetField(QStringLiteral("isp"), name);
     for (const AddStep& step : addSteps) {
         QLineEdit* box = this->*step.box;
         if (box->text().isEmpty()) {
+            lock.Release(); // not held while the message waits for the user
             // The appended row stays unposted and is dropped when the query next closes.
             showMessage(QStringLiteral("Error"), QString::fromUtf8(step.message), BoxIcon::Error,
                         BoxButtons::Ok);
@@ -578,6 +596,7 @@ void TForm4::AddNewVariant() {
                                 Bolt.*step.fields[i].field);
     }
     ADOQuery1->Post();
+    lock.Commit();
 }
 
 void TForm4::Edit1Exit() {

@@ -3,6 +3,7 @@
 // a catalogue variant and a new one, the template path and the menu.
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 class QAction;
@@ -24,6 +25,8 @@ class TADOQuery;
 
 // Name of a new variant: the row count plus one, padded with zeros to three digits.
 QString GeneratedVariantName(int rowCount);
+// The generated name for rowCount, or for the next count after it whose name is not taken.
+QString FreeVariantName(int rowCount, const QSet<QString>& taken);
 
 class TForm4 : public QMainWindow {
     Q_OBJECT

@@ -3,6 +3,9 @@
 -- e across corners); d1 is the nominal size, d0 the reduced middle section, d2 the tip.
 -- L2 = L/2, L3 = L/10, D = 0.95*S; angles a/b/c = 30/45/45.
 -- @TEMPLATE_PATH@ is replaced with the installed part template's absolute path.
+-- isp has no unique index on purpose: the add keeps its own names apart under the write
+-- lock, on catalogues made before as well, and the table window lets a person give a row
+-- any name, an existing one included, as catalogues without such an index always allowed.
 create table "Размеры" (
   id integer primary key autoincrement,
   isp varchar(150),

@@ -5,6 +5,7 @@
 #include "model/bolt.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace krepiks;
@@ -236,6 +237,32 @@ TEST_F(VariantsTest, EmptyBoxesStopTheAddInTheirOrder) {
     form()->Button1Click();
     EXPECT_TRUE(effects.boxes().empty());
     EXPECT_EQ(catalogue->rowCount("Размеры"), 13);
+}
+
+TEST_F(VariantsTest, NamesSkipThoseAlreadyInTheCatalogue) {
+    start();
+    clickRadio(form()->RadioButton1);
+    typeVariant();
+    click(form()->Button1);
+    click(form()->Button1);
+    ASSERT_EQ(Bolt.isp, "015");
+    // Deleted in the table window, the count falls behind the names in use.
+    catalogue->exec("delete from \"Размеры\" where isp = '013'");
+    click(form()->Button1);
+    EXPECT_EQ(Bolt.isp, "016");
+    // Renamed by hand to a name still ahead of the count.
+    catalogue->exec("update \"Размеры\" set isp = '017' where isp = 'M6x40'");
+    click(form()->Button1);
+    EXPECT_EQ(Bolt.isp, "018");
+    EXPECT_TRUE(effects.boxes().empty());
+    EXPECT_EQ(catalogue->scalar("select count(*) - count(distinct isp) from \"Размеры\""), "0");
+
+    // Each name in the list (in id order) is its own variant.
+    clickRadio(form()->RadioButton2);
+    EXPECT_EQ(listEntries().filter(QRegularExpression("^0\\d\\d$")),
+              QStringList({"017", "014", "015", "016", "018"}));
+    chooseName("016");
+    EXPECT_EQ(Bolt.d0, 10.4);
 }
 
 TEST_F(VariantsTest, InterruptedAddStoresNothing) {

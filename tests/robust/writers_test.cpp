@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <gtest/gtest.h>
 
 using namespace krepiks::test;
@@ -31,6 +32,17 @@ std::vector<double> PostedD0(const QByteArray& output) {
     return values;
 }
 
+// The name of every row the writer reported as stored.
+QStringList PostedNames(const QByteArray& output) {
+    static const QRegularExpression posted(QStringLiteral("^posted (\\S+) \\S+$"),
+                                           QRegularExpression::MultilineOption);
+    QStringList names;
+    auto it = posted.globalMatch(QString::fromUtf8(output));
+    while (it.hasNext())
+        names << it.next().captured(1);
+    return names;
+}
+
 } // namespace
 
 TEST(TwoWriters, EachStoresAllItsVariantsAndTheFileStaysSound) {
@@ -52,6 +64,11 @@ TEST(TwoWriters, EachStoresAllItsVariantsAndTheFileStaysSound) {
 
     EXPECT_EQ(IntegrityCheck(folder.file()), "ok");
     EXPECT_EQ(folder.rowCount("Размеры"), SampleRows + 2 * PerWriter);
+    // Adding at the same moment, each still took a name nobody else had.
+    const QStringList names = PostedNames(out1) + PostedNames(out2);
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()).size(), 2 * PerWriter);
+    EXPECT_EQ(folder.scalar("select count(distinct isp) from \"Размеры\""),
+              QString::number(SampleRows + 2 * PerWriter));
     const auto rows = RowsByD0(folder.file());
     for (int i = 0; i < PerWriter; ++i) {
         ExpectStoredVariant(rows, 10000 + i);
