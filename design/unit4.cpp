@@ -32,6 +32,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 namespace krepiks {
 
@@ -153,30 +154,44 @@ struct ColumnField {
     double TBolt::*field;
 };
 
-// A new variant: each box must hold text; its fields go to the columns in this order.
+// A new variant: each box must hold a number; its fields go to the columns in this order.
 struct AddStep {
     QLineEdit* TForm4::*box;
+    void (TForm4::*exit)();
     const char* message;
     ColumnField fields[3];
     int fieldCount;
 };
 
 const AddStep addSteps[] = {
-    {&TForm4::Edit4, "Вы не ввели размер d0!", {{"d0", &TBolt::d0}}, 1},
-    {&TForm4::Edit3, "Вы не ввели размер d1!", {{"d1", &TBolt::d1}}, 1},
-    {&TForm4::Edit11, "Вы не ввели размер d2!", {{"d2", &TBolt::d2}}, 1},
-    {&TForm4::Edit14, "Вы не ввели размер S!", {{"s", &TBolt::S}, {"D", &TBolt::D}}, 2},
-    {&TForm4::Edit2, "Вы не ввели размер R!", {{"R", &TBolt::R}}, 1},
-    {&TForm4::Edit6, "Вы не ввели размер K!", {{"K", &TBolt::K}}, 1},
+    {&TForm4::Edit4, &TForm4::Edit4Exit, "Вы не ввели размер d0!", {{"d0", &TBolt::d0}}, 1},
+    {&TForm4::Edit3, &TForm4::Edit3Exit, "Вы не ввели размер d1!", {{"d1", &TBolt::d1}}, 1},
+    {&TForm4::Edit11, &TForm4::Edit11Exit, "Вы не ввели размер d2!", {{"d2", &TBolt::d2}}, 1},
+    {&TForm4::Edit14,
+     &TForm4::Edit14Exit,
+     "Вы не ввели размер S!",
+     {{"s", &TBolt::S}, {"D", &TBolt::D}},
+     2},
+    {&TForm4::Edit2, &TForm4::Edit2Exit, "Вы не ввели размер R!", {{"R", &TBolt::R}}, 1},
+    {&TForm4::Edit6, &TForm4::Edit6Exit, "Вы не ввели размер K!", {{"K", &TBolt::K}}, 1},
     {&TForm4::Edit9,
+     &TForm4::Edit9Exit,
      "Вы не ввели размер L!",
      {{"L", &TBolt::L}, {"L2", &TBolt::L2}, {"L3", &TBolt::L3}},
      3},
-    {&TForm4::Edit1, "Вы не ввели размер a!", {{"a", &TBolt::a}}, 1},
-    {&TForm4::Edit7, "Вы не ввели размер b!", {{"b", &TBolt::b}}, 1},
-    {&TForm4::Edit10, "Вы не ввели размер c!", {{"c", &TBolt::c}}, 1},
-    {&TForm4::Edit13, "Вы не ввели размер e!", {{"e", &TBolt::e}}, 1},
+    {&TForm4::Edit1, &TForm4::Edit1Exit, "Вы не ввели размер a!", {{"a", &TBolt::a}}, 1},
+    {&TForm4::Edit7, &TForm4::Edit7Exit, "Вы не ввели размер b!", {{"b", &TBolt::b}}, 1},
+    {&TForm4::Edit10, &TForm4::Edit10Exit, "Вы не ввели размер c!", {{"c", &TBolt::c}}, 1},
+    {&TForm4::Edit13, &TForm4::Edit13Exit, "Вы не ввели размер e!", {{"e", &TBolt::e}}, 1},
 };
+
+// The box that shows a field.
+QLineEdit* TForm4::*boxShowing(double TBolt::*field) {
+    for (const LoadStep& step : loadSteps)
+        if (step.field == field)
+            return step.box;
+    return nullptr;
+}
 
 const QString SelectVariants = QStringLiteral("select * from  Размеры order by id;");
 const QString SelectVariantByName = QStringLiteral("select * from  Размеры where isp=?");
@@ -568,6 +583,28 @@ void TForm4::Button1Click() {
 }
 
 void TForm4::AddNewVariant() {
+    // The record holds what the check put there when each box was left. A box whose leaving
+    // went unseen (text dropped in, the window inactive as it was left) is checked now, so
+    // that its field and the derived ones match what is shown.
+    const AddStep* unfilled = nullptr;
+    for (const AddStep& step : addSteps) {
+        const std::optional<double> shown = ParseDimension((this->*step.box)->text());
+        if (!shown) {
+            // A text that is no number is as good as none: the record's older value is not
+            // what the box shows.
+            unfilled = &step;
+            break;
+        }
+        // The derived fields are shown only, never typed: their boxes show them as written.
+        bool stale = *shown != Bolt.*step.fields[0].field;
+        for (int i = 1; i < step.fieldCount; ++i) {
+            double TBolt::*const field = step.fields[i].field;
+            stale = stale || (this->*boxShowing(field))->text() != FormatNumber(Bolt.*field);
+        }
+        if (stale)
+            (this->*step.exit)();
+    }
+
     // Held from reading the names to storing the row: a second Krepiks adding at the same
     // moment waits, then reads this row and takes the next name.
     TWriteLock lock(*ADOConnection1);
@@ -581,20 +618,18 @@ void TForm4::AddNewVariant() {
     Bolt.isp = name.toStdString();
     ADOQuery1->Append();
     ADOQuery1->SetField(QStringLiteral("isp"), name);
-    for (const AddStep& step : addSteps) {
-        QLineEdit* box = this->*step.box;
-        if (box->text().isEmpty()) {
-            lock.Release(); // not held while the message waits for the user
-            // The appended row stays unposted and is dropped when the query next closes.
-            showMessage(QStringLiteral("Error"), QString::fromUtf8(step.message), BoxIcon::Error,
-                        BoxButtons::Ok);
-            uiEffects().setFocus(box);
-            return;
-        }
+    if (unfilled) {
+        lock.Release(); // not held while the message waits for the user
+        // The appended row stays unposted and is dropped when the query next closes.
+        showMessage(QStringLiteral("Error"), QString::fromUtf8(unfilled->message), BoxIcon::Error,
+                    BoxButtons::Ok);
+        uiEffects().setFocus(this->*unfilled->box);
+        return;
+    }
+    for (const AddStep& step : addSteps)
         for (int i = 0; i < step.fieldCount; ++i)
             ADOQuery1->SetField(QString::fromLatin1(step.fields[i].column),
                                 Bolt.*step.fields[i].field);
-    }
     ADOQuery1->Post();
     lock.Commit();
 }

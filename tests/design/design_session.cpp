@@ -5,6 +5,8 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
 
 namespace krepiks::test {
@@ -54,6 +56,20 @@ void DesignWindowTest::tabOut(QLineEdit* box) {
 void DesignWindowTest::enter(QLineEdit* box, const QString& text) {
     typeInto(box, text);
     tabOut(box);
+}
+
+void DesignWindowTest::dropText(QLineEdit* box, const QString& text) {
+    QMimeData data;
+    data.setText(text);
+    const QPoint at(box->width() - 2, box->height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &move);
+    ASSERT_TRUE(move.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &drop);
+    ASSERT_TRUE(drop.isAccepted());
 }
 
 void DesignWindowTest::choose(int index) {

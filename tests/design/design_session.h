@@ -36,6 +36,9 @@ protected:
     void tabOut(QLineEdit* box);
     // Types and leaves with Tab.
     void enter(QLineEdit* box, const QString& text);
+    // Drags text from elsewhere and drops it at the right end of the box, which keeps
+    // whatever else it holds and never takes the focus.
+    void dropText(QLineEdit* box, const QString& text);
     // Opens the list and clicks the entry.
     void choose(int index);
     void chooseName(const QString& name);

@@ -231,12 +231,60 @@ TEST_F(VariantsTest, EmptyBoxesStopTheAddInTheirOrder) {
         EXPECT_EQ(catalogue->rowCount("Размеры"), 12);
         edit(step.box)->setText("1");
     }
-    // Blanks count as filled; the focus is already in Edit13, so nothing is checked.
+    // Blanks are no number: the box counts as not filled.
     edit(13)->setText(" ");
+    effects.clear();
+    form()->Button1Click();
+    ASSERT_EQ(effects.boxes().size(), 1u);
+    EXPECT_EQ(effects.boxes()[0].text, QStringLiteral("Вы не ввели размер e!"));
+    EXPECT_EQ(catalogue->rowCount("Размеры"), 12);
+    edit(13)->setText("1");
     effects.clear();
     form()->Button1Click();
     EXPECT_TRUE(effects.boxes().empty());
     EXPECT_EQ(catalogue->rowCount("Размеры"), 13);
+}
+
+// The stored row against the boxes: each column holds the number its box shows.
+TEST_F(VariantsTest, TheStoredRowHoldsWhatTheBoxesShow) {
+    start();
+    chooseName("M8x50"); // the record holds this variant's values to begin with
+    clickRadio(form()->RadioButton1);
+    typeVariant();
+    ASSERT_TRUE(effects.boxes().empty());
+    ASSERT_EQ(catalogue->rowCount("Размеры"), 13);
+
+    // Text dropped onto a box never passes the check of leaving it.
+    dropText(edit(14), "abc");
+    EXPECT_EQ(edit(14)->text(), "18abc");
+    click(form()->Button1);
+    ASSERT_EQ(effects.boxes().size(), 1u);
+    EXPECT_EQ(effects.boxes()[0].caption, "Error");
+    EXPECT_EQ(effects.boxes()[0].text, QStringLiteral("Вы не ввели размер S!"));
+    EXPECT_EQ(effects.boxes()[0].icon, BoxIcon::Error);
+    EXPECT_EQ(QApplication::focusWidget(), edit(14));
+    EXPECT_EQ(catalogue->rowCount("Размеры"), 13) << "nothing stored";
+
+    // A number dropped in is stored as shown, with the lengths derived from it.
+    effects.clear();
+    typeInto(edit(14), "18");
+    dropText(edit(9), "0");
+    dropText(edit(3), "5");
+    EXPECT_EQ(edit(9)->text(), "700");
+    click(form()->Button1);
+    EXPECT_TRUE(effects.boxes().empty());
+    ASSERT_EQ(catalogue->rowCount("Размеры"), 14);
+    EXPECT_EQ(Bolt.isp, "014");
+    EXPECT_EQ(edit(8)->text(), "350");
+    EXPECT_EQ(edit(12)->text(), "70");
+    const struct {
+        int box;
+        const char* column;
+    } shown[] = {{4, "d0"}, {3, "d1"}, {11, "d2"}, {5, "D"},  {2, "R"},  {6, "K"},  {9, "L"},
+                 {8, "L2"}, {12, "L3"}, {1, "a"},  {7, "b"}, {10, "c"}, {14, "S"}, {13, "e"}};
+    for (const auto& s : shown)
+        EXPECT_EQ(column("014", s.column).toDouble(), edit(s.box)->text().toDouble()) << s.column;
+    EXPECT_EQ(column("014", "d1"), "125.0");
 }
 
 TEST_F(VariantsTest, NamesSkipThoseAlreadyInTheCatalogue) {
