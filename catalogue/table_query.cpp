@@ -432,7 +432,9 @@ void TTableQuery::SetFieldText(int column, const QString& text) {
     } else if (column != KeyColumn && !text.trimmed().isEmpty()) {
         bool ok = false;
         const double number = numberLocale().toDouble(text.trimmed(), &ok);
-        if (!ok)
+        // The locale reads "nan" and "inf" as numbers, which the file would keep as no value
+        // and as an infinity: neither is what was typed.
+        if (!ok || !std::isfinite(number))
             fail(QStringLiteral("'%1' is not a valid floating point value for field '%2'")
                      .arg(text, name));
         value = number;

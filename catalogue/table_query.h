@@ -71,7 +71,8 @@ public:
     void Append();
     void SetField(const QString& name, const QVariant& value);
     // Sets a field from text as typed in the grid: numbers with the regional decimal
-    // separator, empty text as no value. Throws EDatabaseError on text that is no number.
+    // separator, empty text as no value. Throws EDatabaseError on text that is no finite
+    // number.
     void SetFieldText(int column, const QString& text);
     QVariant FieldValue(const QString& name) const;
     double FieldAsFloat(const QString& name) const;

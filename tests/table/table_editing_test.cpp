@@ -308,6 +308,27 @@ TEST_F(TableEditing, NumbersAreTypedWithTheRegionalSeparatorAndCheckedAsNumbers)
     QLocale::setDefault(previous);
 }
 
+TEST_F(TableEditing, NoValueBeyondTheNumbersIsTakenFromACell) {
+    open();
+    goToField("d1");
+    for (const char* typed : {"nan", "inf", "-Inf", "infinity", "NaN", "1e400"}) {
+        SCOPED_TRACE(typed);
+        effects.clear();
+        typeOver(QString::fromLatin1(typed));
+        enter();
+        const auto boxes = errorBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, QStringLiteral("'%1' is not a valid floating point value for "
+                                                "field 'd1'")
+                                     .arg(QString::fromLatin1(typed)));
+        EXPECT_EQ(cell(0, "d1"), "6");
+    }
+    key(Qt::Key_Escape);
+    key(Qt::Key_Down);
+    EXPECT_EQ(stored("select d1 from \"Размеры\" where isp='M6x40'"), "6");
+    EXPECT_EQ(catalogue.scalar("select typeof(d1) from \"Размеры\" where isp='M6x40'"), "real");
+}
+
 TEST_F(TableEditing, RefreshReadsTheFileAgainAndKeepsTheRow) {
     open();
     query()->MoveTo(6);
