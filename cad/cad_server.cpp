@@ -297,9 +297,17 @@ std::shared_ptr<PartDocument> CadSession::newDocument(const std::string& templat
                                                       std::string* error) {
     if (!alive_)
         return nullptr;
-    auto partTemplate = LoadPartTemplate(templatePath, error);
-    if (!partTemplate)
+    TemplateError why;
+    auto partTemplate = LoadPartTemplate(templatePath, &why);
+    if (!partTemplate) {
+        if (error)
+            *error = why.message;
+        // The client only hears of no document; the person at the window is told why.
+        templateFailure_ = TemplateFailure{templatePath, std::move(why), ++templateFailures_};
+        changed();
         return nullptr;
+    }
+    templateFailure_.reset();
     auto doc = std::make_shared<PartDocument>(std::move(*partTemplate),
                                               "Деталь" + std::to_string(++documentCounter_));
     doc->setObserver([this] { changed(); });

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ public:
     // (error then says why). The new document becomes the active one.
     std::shared_ptr<PartDocument> newDocument(const std::string& templatePath,
                                               std::string* error = nullptr);
+    // Why the last new document could not be opened; none once one has opened since. Each
+    // failure has a serial number of its own, so a window can tell a new one.
+    struct TemplateFailure {
+        std::string path;
+        TemplateError error;
+        int serial = 0;
+    };
+    const std::optional<TemplateFailure>& templateFailure() const { return templateFailure_; }
     const std::vector<std::shared_ptr<PartDocument>>& documents() const { return documents_; }
     std::shared_ptr<PartDocument> activeDocument() const;
     int activeIndex() const { return active_; }
@@ -71,6 +80,8 @@ private:
     std::vector<std::shared_ptr<PartDocument>> documents_;
     int active_ = -1;
     int documentCounter_ = 0;
+    std::optional<TemplateFailure> templateFailure_;
+    int templateFailures_ = 0;
     std::unique_ptr<SessionView> view_;
     automation::IDispatch* application_ = nullptr; // not owned; cleared when it goes
     friend class ApplicationObject;

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTreeWidget>
 
 namespace krepiks::cad {
@@ -27,6 +28,46 @@ QString UnitName(const std::string& unit) {
     if (unit == "in")
         return QStringLiteral("дюйм");
     return QStringLiteral("мм");
+}
+
+QString TemplateFailureText(const CadSession::TemplateFailure& failure) {
+    const TemplateError& error = failure.error;
+    QString why;
+    switch (error.fault) {
+    case TemplateFault::NoPath:
+        return QStringLiteral("Шаблон детали не открыт: путь к нему не задан");
+    case TemplateFault::Missing:
+        why = QStringLiteral("файл не найден");
+        break;
+    case TemplateFault::Folder:
+        why = QStringLiteral("это папка, а не файл");
+        break;
+    case TemplateFault::NotAFile:
+        why = QStringLiteral("это не обычный файл");
+        break;
+    case TemplateFault::TooLarge:
+        why = QStringLiteral("файл больше %1 МБ, шаблон не бывает таким большим")
+                  .arg(MaxTemplateBytes >> 20);
+        break;
+    case TemplateFault::Unreadable:
+        why = QStringLiteral("файл не удаётся прочитать");
+        break;
+    case TemplateFault::NotATemplate:
+        why = error.line > 0
+                  ? QStringLiteral("это не шаблон детали (ошибка в строке %1)").arg(error.line)
+                  : QStringLiteral("это не шаблон детали");
+        break;
+    }
+    return QStringLiteral("Шаблон детали «") + QString::fromStdString(failure.path) +
+           QStringLiteral("» не открыт: ") + why;
+}
+
+// A part without a body lacks it because its first solid feature could not be made.
+const FeatureFailure* BodyFailure(const PartDocument& doc) {
+    for (const FeatureFailure& failure : doc.failures())
+        if (failure.kind != FeatureKind::Axis && failure.kind != FeatureKind::Sketch)
+            return &failure;
+    return nullptr;
 }
 
 class WindowView : public SessionView {
@@ -137,17 +178,38 @@ void CadWindow::refreshNow() {
         }
         for (const TemplatePlane& plane : doc.partTemplate().planes)
             new QTreeWidgetItem(item, {QString::fromUtf8(plane.name)});
-        for (const FeatureRecord& feature : doc.features())
-            new QTreeWidgetItem(item, {QString::fromUtf8(feature.name)});
+        // A feature that could not be made stands where it was asked for, marked as CAD
+        // programs mark rebuild errors, with the reason beside it.
+        const auto& failures = doc.failures();
+        auto failure = failures.begin();
+        for (std::size_t made = 0; made <= doc.features().size(); ++made) {
+            for (; failure != failures.end() && failure->position == made; ++failure) {
+                const QString why = QString::fromUtf8(failure->reason);
+                auto* marked = new QTreeWidgetItem(
+                    item, {QString::fromUtf8(failure->name) + QStringLiteral(" — ошибка: ") + why});
+                marked->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxCritical));
+                marked->setForeground(0, QColor(0xB0, 0x00, 0x00));
+                marked->setToolTip(0, QStringLiteral("Не удалось построить: ") + why);
+            }
+            if (made < doc.features().size())
+                new QTreeWidgetItem(item, {QString::fromUtf8(doc.features()[made].name)});
+        }
         item->setExpanded(docs[i] == active);
     }
     view_->setDocument(active);
     view_->refresh();
-    if (!active)
+    const auto& templateFailure = session_->templateFailure();
+    if (templateFailure && templateFailure->serial != dismissedFailure_)
+        status_->setText(TemplateFailureText(*templateFailure));
+    else if (!active)
         status_->setText(QString());
-    else if (active->body().IsNull())
-        status_->setText(QStringLiteral("Тела нет"));
-    else
+    else if (active->body().IsNull()) {
+        const FeatureFailure* cause = BodyFailure(*active);
+        status_->setText(cause ? QStringLiteral("Тела нет: не удалось построить «") +
+                                     QString::fromUtf8(cause->name) + QStringLiteral("» — ") +
+                                     QString::fromUtf8(cause->reason)
+                               : QStringLiteral("Тела нет"));
+    } else
         // Concatenated: "%2³" would read as placeholder 23, ³ being a digit to QString::arg.
         status_->setText(QStringLiteral("Объём: ") + QLocale().toString(active->volume(), 'f', 3) +
                          QLatin1Char(' ') + UnitName(active->partTemplate().unit) +
@@ -157,8 +219,13 @@ void CadWindow::refreshNow() {
 void CadWindow::itemChosen(QTreeWidgetItem* item) {
     while (item && item->parent())
         item = item->parent();
-    if (item && session_)
-        session_->setActiveIndex(item->data(0, Qt::UserRole).toInt());
+    if (!item || !session_)
+        return;
+    // Choosing a document is moving on from a template that could not be opened.
+    if (const auto& failure = session_->templateFailure())
+        dismissedFailure_ = failure->serial;
+    session_->setActiveIndex(item->data(0, Qt::UserRole).toInt());
+    refreshNow();
 }
 
 void CadWindow::save(bool step) {

@@ -54,6 +54,8 @@ private:
     QAction* saveStep_;
     QAction* saveStl_;
     QTimer refreshTimer_;
+    // The template failure the person has moved on from by choosing a document.
+    int dismissedFailure_ = 0;
 };
 
 // Gives every application made from now on a CadWindow while it is visible, when a

@@ -51,6 +51,7 @@ constexpr double FullTurnSlack = 1e-9;
 // Beyond this a coordinate is noise, not a part: ten kilometres.
 constexpr double MaxMetres = 1e4;
 constexpr int MaxPolygonSides = 40;
+const char OutOfRange[] = "координаты дальше 10 км от начала";
 
 bool Sane(double metres) {
     return std::isfinite(metres) && std::abs(metres) <= MaxMetres;
@@ -388,9 +389,19 @@ void PartDocument::insertSketch() {
     changed();
 }
 
+bool PartDocument::refuseEntity(const char* why) {
+    if (active_ >= 0) {
+        ++sketches_[active_].refused;
+        sketches_[active_].refusal = why;
+    }
+    return false;
+}
+
 bool PartDocument::createLine(double x1, double y1, double z1, double x2, double y2, double z2) {
-    if (active_ < 0 || !Sane(x1) || !Sane(y1) || !Sane(z1) || !Sane(x2) || !Sane(y2) || !Sane(z2))
+    if (active_ < 0)
         return false;
+    if (!Sane(x1) || !Sane(y1) || !Sane(z1) || !Sane(x2) || !Sane(y2) || !Sane(z2))
+        return refuseEntity(OutOfRange);
     Sketch& sketch = sketches_[active_];
     // A zero-length line still takes its number, so later names stay where clients expect.
     sketch.lines.push_back({"Line" + std::to_string(++sketch.lineCounter),
@@ -402,14 +413,17 @@ bool PartDocument::createLine(double x1, double y1, double z1, double x2, double
 
 bool PartDocument::createPolygon(double xc, double yc, double zc, double xp, double yp, double zp,
                                  int sides, bool inscribed) {
-    if (active_ < 0 || sides < 3 || sides > MaxPolygonSides || !Sane(xc) || !Sane(yc) ||
-        !Sane(zc) || !Sane(xp) || !Sane(yp) || !Sane(zp))
+    if (active_ < 0)
         return false;
+    if (sides < 3 || sides > MaxPolygonSides)
+        return refuseEntity("у многоугольника может быть от 3 до 40 сторон");
+    if (!Sane(xc) || !Sane(yc) || !Sane(zc) || !Sane(xp) || !Sane(yp) || !Sane(zp))
+        return refuseEntity(OutOfRange);
     const gp_XY centre(toModel(xc), toModel(yc));
     const gp_XY toPoint = gp_XY(toModel(xp), toModel(yp)) - centre;
     const double distance = toPoint.Modulus();
     if (distance <= 1e-9 * template_.unitsPerMetre)
-        return false;
+        return refuseEntity("многоугольник нулевого размера");
     // Inscribed: the point is a corner. Circumscribed: the point is the middle of a side.
     const double step = TwoPi / sides;
     const double radius = inscribed ? distance : distance / std::cos(step / 2);
@@ -430,10 +444,21 @@ bool PartDocument::createPolygon(double xc, double yc, double zc, double xp, dou
 }
 
 // The sketch's lines must form simple closed loops that neither cross nor touch.
-bool PartDocument::buildProfile(int index, Profile& out) const {
-    if (index < 0 || index >= static_cast<int>(sketches_.size()))
+bool PartDocument::buildProfile(int index, Profile& out, std::string& why) const {
+    if (index < 0 || index >= static_cast<int>(sketches_.size())) {
+        why = "не выбран эскиз профиля";
         return false;
+    }
     const Sketch& sketch = sketches_[index];
+    const std::string named = "«" + sketch.name + "»";
+    // A line that was never made is the likeliest cause of any defect of the contour.
+    auto fail = [&](const std::string& defect) {
+        why = sketch.refused > 0
+                  ? "в эскизе " + named + " не создано линий: " + std::to_string(sketch.refused) +
+                        " (" + sketch.refusal + ")"
+                  : defect;
+        return false;
+    };
     const double tol = std::max(Precision::Confusion(), 1e-9 * template_.unitsPerMetre);
     std::vector<gp_XY> vertices;
     auto vertexOf = [&](const gp_XY& p) {
@@ -451,14 +476,18 @@ bool PartDocument::buildProfile(int index, Profile& out) const {
             segments.push_back({a, b});
     }
     if (segments.size() < 3)
-        return false;
+        return fail("в эскизе " + named + " нет замкнутого контура");
     std::vector<std::vector<int>> incident(vertices.size());
     for (std::size_t s = 0; s < segments.size(); ++s)
         for (int v : segments[s])
             incident[v].push_back(static_cast<int>(s));
-    for (const auto& at : incident)
-        if (!at.empty() && at.size() != 2)
-            return false; // an open end or a branch
+    for (const auto& at : incident) {
+        if (at.size() == 1)
+            return fail("контур эскиза " + named + " не замкнут");
+        if (at.size() > 2)
+            return fail("линии эскиза " + named + " ветвятся");
+    }
+    const std::string crossing = "контур эскиза " + named + " пересекает сам себя";
     // No segment may touch another except at a shared end, nor fold back onto its neighbour.
     for (std::size_t i = 0; i < segments.size(); ++i)
         for (std::size_t j = i + 1; j < segments.size(); ++j) {
@@ -474,15 +503,15 @@ bool PartDocument::buildProfile(int index, Profile& out) const {
                     }
             if (shared >= 0) {
                 if (otherS == otherT)
-                    return false; // the same segment twice
+                    return fail(crossing); // the same segment twice
                 const gp_XY u = vertices[otherS] - vertices[shared];
                 const gp_XY w = vertices[otherT] - vertices[shared];
                 if (std::abs(Cross(u, w)) <= tol * std::max(u.Modulus(), w.Modulus()) &&
                     u.Dot(w) > 0)
-                    return false;
+                    return fail(crossing);
             } else if (SegmentsMeet(vertices[s[0]], vertices[s[1]], vertices[t[0]], vertices[t[1]],
                                     tol)) {
-                return false;
+                return fail(crossing);
             }
         }
     std::vector<bool> used(segments.size(), false);
@@ -503,7 +532,7 @@ bool PartDocument::buildProfile(int index, Profile& out) const {
             from = to;
         }
         if (std::abs(LoopArea(loop)) <= tol * tol)
-            return false;
+            return fail("контур эскиза " + named + " не ограничивает площади");
         loops.push_back(std::move(loop));
     }
     std::sort(loops.begin(), loops.end(), [](const auto& a, const auto& b) {
@@ -521,7 +550,7 @@ bool PartDocument::buildProfile(int index, Profile& out) const {
         if (anticlockwise != (depth[i] % 2 == 0))
             std::reverse(loops[i].begin(), loops[i].end());
     }
-    return Guarded([&] {
+    const bool made = Guarded([&] {
         auto wireOf = [&](const std::vector<gp_XY>& loop) {
             BRepBuilderAPI_MakePolygon polygon;
             for (const gp_XY& p : loop)
@@ -549,6 +578,7 @@ bool PartDocument::buildProfile(int index, Profile& out) const {
         out.faces = faces;
         return true;
     });
+    return made || fail("по контуру эскиза " + named + " не удалось построить грань");
 }
 
 // The profile of a feature: the first selected sketch, else the open one.
@@ -560,7 +590,7 @@ int PartDocument::profileSketch() const {
 }
 
 // The axis of a revolve: the selected line or axis with mark 4, else any selected one.
-bool PartDocument::revolveAxis(gp_Ax1& axis) const {
+bool PartDocument::revolveAxis(gp_Ax1& axis, std::string& why) const {
     const SelectedEntity* chosen = nullptr;
     for (const SelectedEntity& s : selection_)
         if (s.kind == EntityKind::SketchSegment || s.kind == EntityKind::Axis) {
@@ -571,8 +601,10 @@ bool PartDocument::revolveAxis(gp_Ax1& axis) const {
             if (!chosen)
                 chosen = &s;
         }
-    if (!chosen)
+    if (!chosen) {
+        why = "не выбрана ось вращения";
         return false;
+    }
     if (chosen->kind == EntityKind::Axis) {
         axis = axes_[chosen->index].axis;
         return true;
@@ -581,30 +613,36 @@ bool PartDocument::revolveAxis(gp_Ax1& axis) const {
     const SketchLine& line = sketch.lines[chosen->segment];
     const gp_Pnt a = ToModel(sketch.frame, line.start.XY());
     const gp_Pnt b = ToModel(sketch.frame, line.end.XY());
-    if (a.Distance(b) <= Precision::Confusion())
+    if (a.Distance(b) <= Precision::Confusion()) {
+        why = "ось вращения — линия нулевой длины";
         return false;
+    }
     axis = gp_Ax1(a, gp_Dir(gp_Vec(a, b)));
     return true;
 }
 
-bool PartDocument::makeRevolved(const RevolveParams& p, TopoDS_Shape& out, int& sketch) const {
-    if (!std::isfinite(p.angle) || !std::isfinite(p.angle2) || p.angle <= 1e-9 || p.angle2 < 0 ||
-        p.type < 0 || p.type > 2)
+bool PartDocument::makeRevolved(const RevolveParams& p, TopoDS_Shape& out, std::string& why) const {
+    auto fail = [&](const char* reason) {
+        why = reason;
         return false;
+    };
+    if (p.type < 0 || p.type > 2)
+        return fail("неизвестный вид поворота");
+    if (!std::isfinite(p.angle) || !std::isfinite(p.angle2) || p.angle <= 1e-9 || p.angle2 < 0)
+        return fail("недопустимый угол поворота");
     const double sweep = p.angle + (p.type == 2 ? p.angle2 : 0);
     if (sweep > TwoPi + FullTurnSlack)
-        return false;
-    sketch = profileSketch();
+        return fail("угол поворота больше полного оборота");
     Profile profile;
     gp_Ax1 axis;
-    if (!buildProfile(sketch, profile) || !revolveAxis(axis))
+    if (!buildProfile(profileSketch(), profile, why) || !revolveAxis(axis, why))
         return false;
     // The axis must lie in the sketch plane with the whole profile on one side of it.
     const gp_Ax3& f = profile.frame;
     const double tol = std::max(Precision::Confusion(), 1e-9 * template_.unitsPerMetre);
     if (std::abs(axis.Direction().Dot(f.Direction())) > 1e-9 ||
         std::abs(gp_Vec(f.Location(), axis.Location()).Dot(gp_Vec(f.Direction()))) > tol)
-        return false;
+        return fail("ось вращения не лежит в плоскости эскиза");
     const gp_Vec rel(f.Location(), axis.Location());
     const gp_XY origin(rel.Dot(gp_Vec(f.XDirection())), rel.Dot(gp_Vec(f.YDirection())));
     const gp_XY dir(axis.Direction().Dot(f.XDirection()), axis.Direction().Dot(f.YDirection()));
@@ -616,10 +654,10 @@ bool PartDocument::makeRevolved(const RevolveParams& p, TopoDS_Shape& out, int& 
             right |= s < -tol;
         }
     if (left && right)
-        return false;
+        return fail("профиль лежит по обе стороны от оси вращения");
     if (p.reverse)
         axis.Reverse();
-    return Guarded([&] {
+    const bool made = Guarded([&] {
         TopoDS_Shape faces = profile.faces;
         const double back = p.type == 1 ? p.angle / 2 : p.type == 2 ? p.angle2 : 0;
         if (sweep >= TwoPi - FullTurnSlack) {
@@ -640,6 +678,7 @@ bool PartDocument::makeRevolved(const RevolveParams& p, TopoDS_Shape& out, int& 
         }
         return HasSolid(out) && BRepCheck_Analyzer(out).IsValid();
     });
+    return made || fail("поворот профиля не дал правильного тела");
 }
 
 // ---- features
@@ -652,6 +691,12 @@ bool PartDocument::setBody(const TopoDS_Shape& shape) {
     return true;
 }
 
+bool PartDocument::refuse(FeatureKind kind, std::string name, std::string why) {
+    failures_.push_back({std::move(name), kind, std::move(why), features_.size()});
+    changed();
+    return false;
+}
+
 void PartDocument::finishFeature(FeatureKind kind, const char* baseName, int& counter) {
     active_ = -1;
     features_.push_back({baseName + std::to_string(++counter), kind});
@@ -660,10 +705,15 @@ void PartDocument::finishFeature(FeatureKind kind, const char* baseName, int& co
 }
 
 bool PartDocument::featureRevolve(const RevolveParams& params) {
+    const char* base = "Бобышка-Повернуть";
+    auto fail = [&](std::string why) {
+        return refuse(FeatureKind::Revolve, base + std::to_string(revolveCounter_ + 1),
+                      std::move(why));
+    };
     TopoDS_Shape tool;
-    int sketch = -1;
-    if (!makeRevolved(params, tool, sketch))
-        return false;
+    std::string why;
+    if (!makeRevolved(params, tool, why))
+        return fail(why);
     std::optional<TopoDS_Shape> result;
     Guarded([&] {
         if (body_.IsNull())
@@ -681,19 +731,25 @@ bool PartDocument::featureRevolve(const RevolveParams& params) {
         return true;
     });
     if (!result || !setBody(*result))
-        return false;
-    finishFeature(FeatureKind::Revolve, "Бобышка-Повернуть", revolveCounter_);
+        return fail("тело вращения не удалось объединить с телом детали");
+    finishFeature(FeatureKind::Revolve, base, revolveCounter_);
     return true;
 }
 
 bool PartDocument::featureRevolveCut(const RevolveParams& params) {
+    const char* base = "Вырез-Повернуть";
+    auto fail = [&](std::string why) {
+        return refuse(FeatureKind::RevolveCut, base + std::to_string(cutCounter_ + 1),
+                      std::move(why));
+    };
     if (body_.IsNull())
-        return false;
+        return fail("в детали нет тела, из которого вырезать");
     TopoDS_Shape tool;
-    int sketch = -1;
-    if (!makeRevolved(params, tool, sketch))
-        return false;
+    std::string why;
+    if (!makeRevolved(params, tool, why))
+        return fail(why);
     std::optional<TopoDS_Shape> result;
+    why = "вырез не удалось вычесть из тела";
     const bool ok = Guarded([&] {
         const double before = QuickVolumeOf(body_);
         result = Cut(body_, tool);
@@ -701,41 +757,57 @@ bool PartDocument::featureRevolveCut(const RevolveParams& params) {
         if (!result)
             return false;
         const double after = QuickVolumeOf(*result);
-        return after > 1e-9 * before && before - after > 1e-9 * before;
+        if (after <= 1e-9 * before)
+            why = "вырез удаляет всё тело";
+        else if (before - after <= 1e-9 * before)
+            why = "вырез не задевает тело";
+        else
+            return true;
+        return false;
     });
     if (!ok || !setBody(*result))
-        return false;
-    finishFeature(FeatureKind::RevolveCut, "Вырез-Повернуть", cutCounter_);
+        return fail(why);
+    finishFeature(FeatureKind::RevolveCut, base, cutCounter_);
     return true;
 }
 
 bool PartDocument::featureExtrusion(const ExtrusionParams& p) {
-    if (p.draft1 || p.draft2 || !Sane(p.depth) || !Sane(p.depth2))
-        return false;
+    const char* base = "Бобышка-Вытянуть";
+    auto fail = [&](std::string why) {
+        return refuse(FeatureKind::Extrusion, base + std::to_string(extrusionCounter_ + 1),
+                      std::move(why));
+    };
+    if (p.draft1 || p.draft2)
+        return fail("вытягивание с уклоном не поддерживается");
+    if (!Sane(p.depth) || !Sane(p.depth2))
+        return fail(std::string("глубина: ") + OutOfRange);
     double forward = 0, backward = 0;
     if (p.endCondition == 0) {
         forward = p.depth;
         if (!p.singleDirection) {
-            if (p.endCondition2 != 0 || p.depth2 <= 0)
-                return false;
+            if (p.endCondition2 != 0)
+                return fail("такое окончание во втором направлении не поддерживается");
+            if (p.depth2 <= 0)
+                return fail("глубина во втором направлении должна быть больше нуля");
             backward = p.depth2;
         }
     } else if (p.endCondition == 6) {
         forward = backward = p.depth / 2;
     } else {
-        return false;
+        return fail("такое окончание вытягивания не поддерживается");
     }
     if (p.depth <= 1e-9)
-        return false;
-    const int sketch = profileSketch();
+        return fail("глубина должна быть больше нуля");
     Profile profile;
-    if (!buildProfile(sketch, profile))
-        return false;
+    std::string why;
+    if (!buildProfile(profileSketch(), profile, why))
+        return fail(why);
     // A face sketch's normal points out of the solid, so the boss grows away from it.
     gp_Vec normal(profile.frame.Direction());
     if (p.reverse)
         normal.Reverse();
     std::optional<TopoDS_Shape> result;
+    why = "вытягивание профиля не дало тела";
     const bool ok = Guarded([&] {
         TopoDS_Shape faces = profile.faces;
         if (backward > 0) {
@@ -746,6 +818,7 @@ bool PartDocument::featureExtrusion(const ExtrusionParams& p) {
         BRepPrimAPI_MakePrism prism(faces, normal * toModel(forward + backward));
         if (!prism.IsDone() || !HasSolid(prism.Shape()))
             return false;
+        why = "вытянутое тело не удалось объединить с телом детали";
         const TopoDS_Shape tool = Simplified(prism.Shape());
         if (body_.IsNull())
             result = tool;
@@ -762,8 +835,8 @@ bool PartDocument::featureExtrusion(const ExtrusionParams& p) {
         return result.has_value();
     });
     if (!ok || !setBody(*result))
-        return false;
-    finishFeature(FeatureKind::Extrusion, "Бобышка-Вытянуть", extrusionCounter_);
+        return fail(why);
+    finishFeature(FeatureKind::Extrusion, base, extrusionCounter_);
     return true;
 }
 
@@ -772,6 +845,7 @@ bool PartDocument::featureExtrusion(const ExtrusionParams& p) {
 bool PartDocument::insertAxis() {
     std::optional<gp_Ax1> axis;
     std::vector<gp_Pln> planes;
+    bool parallel = false;
     Guarded([&] {
         for (const SelectedEntity& s : selection_) {
             if (s.kind == EntityKind::Face) {
@@ -795,8 +869,10 @@ bool PartDocument::insertAxis() {
         if (planes.size() >= 2) {
             const gp_Dir n1 = planes[0].Axis().Direction(), n2 = planes[1].Axis().Direction();
             const gp_Vec d = gp_Vec(n1).Crossed(gp_Vec(n2));
-            if (d.Magnitude() < 1e-9)
+            if (d.Magnitude() < 1e-9) {
+                parallel = true;
                 return false;
+            }
             // The point of both planes nearest the origin.
             const double h1 = gp_Vec(planes[0].Location().XYZ()).Dot(gp_Vec(n1));
             const double h2 = gp_Vec(planes[1].Location().XYZ()).Dot(gp_Vec(n2));
@@ -808,10 +884,13 @@ bool PartDocument::insertAxis() {
         }
         return true;
     });
+    const std::string name = "Ось" + std::to_string(axes_.size() + 1);
     if (!axis)
-        return false;
+        return refuse(FeatureKind::Axis, name,
+                      parallel ? "выбранные плоскости параллельны"
+                               : "не выбраны ни цилиндрическая грань, ни линия, ни две плоскости");
     ReferenceAxis made;
-    made.name = "Ось" + std::to_string(axes_.size() + 1);
+    made.name = name;
     made.axis = *axis;
     // Shown a little longer than the part along it.
     double from = -10 * template_.unitsPerMetre / 1000, to = -from;

@@ -6,7 +6,8 @@
 //
 // Every coordinate and length at this interface is in metres, as automation clients send
 // them; the part itself is kept in its template's unit. A call that cannot be carried out
-// returns false and leaves the document exactly as it was.
+// returns false and leaves the part exactly as it was; a feature that could not be made is
+// only noted, with the reason, among failures().
 #include "cad/part_template.h"
 
 #include <TopoDS_Face.hxx>
@@ -42,6 +43,8 @@ struct Sketch {
     bool onFace = false; // drawn on a face of the body; its normal points out of the solid
     std::vector<SketchLine> lines;
     int lineCounter = 0;
+    int refused = 0;     // lines and polygons asked for in it and not made
+    std::string refusal; // why the last of them was not made
 };
 
 struct ReferenceAxis {
@@ -55,6 +58,16 @@ enum class FeatureKind { Sketch, Revolve, Extrusion, Axis, RevolveCut };
 struct FeatureRecord {
     std::string name;
     FeatureKind kind;
+};
+
+// A feature asked for and not made: under the name it would have had (taking nothing from
+// the numbering), after the features made before it, and why not, for the person at the
+// window (in Russian).
+struct FeatureFailure {
+    std::string name;
+    FeatureKind kind;
+    std::string reason;
+    std::size_t position; // how many features had been made when it was asked for
 };
 
 struct RevolveParams {
@@ -131,6 +144,7 @@ public:
     const std::vector<Sketch>& sketches() const { return sketches_; }
     const std::vector<ReferenceAxis>& axes() const { return axes_; }
     const std::vector<FeatureRecord>& features() const { return features_; }
+    const std::vector<FeatureFailure>& failures() const { return failures_; }
     // The frame of a reference plane, model units.
     gp_Ax3 planeFrame(int index) const;
 
@@ -147,13 +161,18 @@ public:
 
 private:
     struct Profile;
-    bool buildProfile(int sketch, Profile& out) const;
+    // Each of these says why when it fails.
+    bool buildProfile(int sketch, Profile& out, std::string& why) const;
     int profileSketch() const;
-    bool revolveAxis(gp_Ax1& axis) const;
-    bool makeRevolved(const RevolveParams& params, TopoDS_Shape& out, int& sketch) const;
+    bool revolveAxis(gp_Ax1& axis, std::string& why) const;
+    bool makeRevolved(const RevolveParams& params, TopoDS_Shape& out, std::string& why) const;
     bool pickFace(const gp_Pnt& point, TopoDS_Face& face) const;
     bool setBody(const TopoDS_Shape& shape);
     void finishFeature(FeatureKind kind, const char* baseName, int& counter);
+    // Notes the feature that could not be made; returns false.
+    bool refuse(FeatureKind kind, std::string name, std::string why);
+    // Notes a sketch entity that could not be made in the open sketch; returns false.
+    bool refuseEntity(const char* why);
     void changed();
     double toModel(double metres) const { return metres * template_.unitsPerMetre; }
 
@@ -163,6 +182,7 @@ private:
     std::vector<Sketch> sketches_;
     std::vector<ReferenceAxis> axes_;
     std::vector<FeatureRecord> features_;
+    std::vector<FeatureFailure> failures_;
     std::vector<SelectedEntity> selection_;
     int active_ = -1;
     int revolveCounter_ = 0, extrusionCounter_ = 0, cutCounter_ = 0;

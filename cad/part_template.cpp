@@ -25,8 +25,6 @@
 namespace krepiks::cad {
 namespace {
 
-constexpr std::size_t MaxTemplateBytes = 1 << 20;
-
 struct Token {
     std::string text;
     bool quoted = false;
@@ -139,6 +137,14 @@ bool ParsePlane(const std::vector<Token>& tokens, TemplatePlane& plane, std::str
 } // namespace
 
 std::optional<PartTemplate> ParsePartTemplate(const std::string& text, std::string* error) {
+    TemplateError why;
+    auto result = ParsePartTemplate(text, error ? &why : nullptr);
+    if (!result && error)
+        *error = why.message;
+    return result;
+}
+
+std::optional<PartTemplate> ParsePartTemplate(const std::string& text, TemplateError* error) {
     PartTemplate result;
     std::set<std::string> names;
     bool headerSeen = false;
@@ -146,9 +152,12 @@ std::optional<PartTemplate> ParsePartTemplate(const std::string& text, std::stri
     std::istringstream lines(text);
     std::string line;
     int number = 0;
+    // Within the loop the line being read is at fault; after it, the text as a whole.
+    bool reading = true;
     auto fail = [&](const std::string& why) -> std::optional<PartTemplate> {
         if (error)
-            *error = "line " + std::to_string(number) + ": " + why;
+            *error = {TemplateFault::NotATemplate, reading ? number : 0,
+                      "line " + std::to_string(number) + ": " + why};
         return std::nullopt;
     };
     while (std::getline(lines, line)) {
@@ -181,6 +190,7 @@ std::optional<PartTemplate> ParsePartTemplate(const std::string& text, std::stri
             return fail("unknown statement \"" + tokens[0].text + "\"");
         }
     }
+    reading = false;
     if (!headerSeen)
         return fail("empty template");
     if (!unitSeen)
@@ -191,32 +201,45 @@ std::optional<PartTemplate> ParsePartTemplate(const std::string& text, std::stri
 }
 
 std::optional<PartTemplate> LoadPartTemplate(const std::string& path, std::string* error) {
+    TemplateError why;
+    auto result = LoadPartTemplate(path, error ? &why : nullptr);
+    if (!result && error)
+        *error = why.message;
+    return result;
+}
+
+std::optional<PartTemplate> LoadPartTemplate(const std::string& path, TemplateError* error) {
+    auto fail = [&](TemplateFault fault, const std::string& why) -> std::optional<PartTemplate> {
+        if (error)
+            *error = {fault, 0, why};
+        return std::nullopt;
+    };
+    if (path.empty())
+        return fail(TemplateFault::NoPath, "no template path given");
     // Only a regular file: a FIFO or device would block the caller or never end.
     std::error_code ec;
-    const bool regular = !path.empty() && std::filesystem::is_regular_file(path, ec);
-    std::ifstream file;
-    if (regular)
-        file.open(path, std::ios::binary);
-    if (!regular || !file) {
-        if (error)
-            *error = "cannot open \"" + path + "\"";
-        return std::nullopt;
-    }
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return fail(TemplateFault::Missing, "cannot open \"" + path + "\": no such file");
+    if (ec)
+        return fail(TemplateFault::Unreadable, "cannot open \"" + path + "\": " + ec.message());
+    if (std::filesystem::is_directory(status))
+        return fail(TemplateFault::Folder, "cannot open \"" + path + "\": it is a folder");
+    if (!std::filesystem::is_regular_file(status))
+        return fail(TemplateFault::NotAFile, "cannot open \"" + path + "\": not a regular file");
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return fail(TemplateFault::Unreadable, "cannot open \"" + path + "\"");
     std::string text;
     char buffer[4096];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
         text.append(buffer, static_cast<std::size_t>(file.gcount()));
-        if (text.size() > MaxTemplateBytes) {
-            if (error)
-                *error = "\"" + path + "\" is too large for a part template";
-            return std::nullopt;
-        }
+        if (text.size() > MaxTemplateBytes)
+            return fail(TemplateFault::TooLarge,
+                        "\"" + path + "\" is too large for a part template");
     }
-    if (file.bad()) {
-        if (error)
-            *error = "cannot read \"" + path + "\"";
-        return std::nullopt;
-    }
+    if (file.bad())
+        return fail(TemplateFault::Unreadable, "cannot read \"" + path + "\"");
     return ParsePartTemplate(text, error);
 }
 

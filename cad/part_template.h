@@ -1,6 +1,7 @@
 #pragma once
 // Part templates of the CAD stand-in: the length unit of a new part and its reference
 // planes. Plain C++; the format is described at the top of part_template.cpp.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,11 +25,25 @@ struct PartTemplate {
     std::vector<TemplatePlane> planes; // the first one is the default sketch plane
 };
 
+// A template file larger than this is refused unread.
+inline constexpr std::size_t MaxTemplateBytes = 1 << 20;
+
+// Why a template could not be used, for a person to be told.
+enum class TemplateFault { NoPath, Missing, Folder, NotAFile, TooLarge, Unreadable, NotATemplate };
+
+struct TemplateError {
+    TemplateFault fault = TemplateFault::NotATemplate;
+    int line = 0;        // NotATemplate: the line at fault; 0 when it is the text as a whole
+    std::string message; // in English, naming the path or the line: for logs and tests
+};
+
 // Parses template text; on failure returns nothing and, when error is given, says why.
 std::optional<PartTemplate> ParsePartTemplate(const std::string& text,
                                               std::string* error = nullptr);
+std::optional<PartTemplate> ParsePartTemplate(const std::string& text, TemplateError* error);
 
 // Reads and parses a template file. A missing, unreadable or oversized file fails.
 std::optional<PartTemplate> LoadPartTemplate(const std::string& path, std::string* error = nullptr);
+std::optional<PartTemplate> LoadPartTemplate(const std::string& path, TemplateError* error);
 
 } // namespace krepiks::cad
