@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace krepiks::cad {
 namespace {
@@ -142,16 +143,32 @@ CadWindow::CadWindow(std::shared_ptr<CadSession> session) : session_(std::move(s
         return QFileDialog::getSaveFileName(this, caption, proposed, filter);
     };
     refreshTimer_.setSingleShot(true);
-    refreshTimer_.setInterval(0);
+    refreshTimer_.setTimerType(Qt::PreciseTimer);
     connect(&refreshTimer_, &QTimer::timeout, this, &CadWindow::refreshNow);
+    connect(view_, &PartView::painted, this, [this] {
+        if (refreshTimer_.isActive())
+            return;
+        showsLatest_ = true;
+        emit shown();
+    });
     refreshNow();
 }
 
 CadWindow::~CadWindow() = default;
 
 void CadWindow::scheduleRefresh() {
+    // A build is hundreds of calls a fraction of a millisecond apart: drawing each one would
+    // make the window the slowest part of the build. It catches up once the calls pause,
+    // and while they keep coming at most every RefreshSpacing.
+    using namespace std::chrono_literals;
+    constexpr auto Quiet = 20ms, Longest = 250ms, RefreshSpacing = 200ms;
+    const auto now = std::chrono::steady_clock::now();
     if (!refreshTimer_.isActive())
-        refreshTimer_.start();
+        firstUnshown_ = now;
+    showsLatest_ = false;
+    const auto due = std::max(std::min(now + Quiet, firstUnshown_ + Longest),
+                              lastRefresh_ + RefreshSpacing);
+    refreshTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(std::max(due - now, 0ns)));
 }
 
 void CadWindow::releaseSession() {
@@ -160,8 +177,10 @@ void CadWindow::releaseSession() {
 }
 
 void CadWindow::refreshNow() {
+    refreshTimer_.stop();
     if (!session_)
         return;
+    lastRefresh_ = std::chrono::steady_clock::now();
     const auto active = session_->activeDocument();
     setWindowTitle(active ? QString::fromUtf8(active->title()) + QStringLiteral(" — ") + Caption
                           : Caption);

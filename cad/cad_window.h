@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -28,10 +29,19 @@ public:
     std::function<QString(const QString& caption, const QString& filter, const QString& proposed)>
         choosePath;
 
-    // The session changed; the window catches up once the event loop runs again, so a
-    // build of hundreds of calls is drawn once.
+    // The session changed; the window catches up once the changes pause (at most a few
+    // times a second while they go on), so a build of hundreds of calls is drawn once.
     void scheduleRefresh();
     void refreshNow();
+    // Whether a change waits to be shown; whether the view has been painted since the last
+    // change, and the signal when it has.
+    bool refreshPending() const { return refreshTimer_.isActive(); }
+    bool showsLatest() const { return showsLatest_; }
+
+signals:
+    void shown();
+
+public:
     // The application has ended: let go of it.
     void releaseSession();
 
@@ -56,6 +66,8 @@ private:
     QTimer refreshTimer_;
     // The template failure the person has moved on from by choosing a document.
     int dismissedFailure_ = 0;
+    std::chrono::steady_clock::time_point firstUnshown_, lastRefresh_;
+    bool showsLatest_ = false;
 };
 
 // Gives every application made from now on a CadWindow while it is visible, when a

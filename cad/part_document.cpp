@@ -688,6 +688,7 @@ bool PartDocument::setBody(const TopoDS_Shape& shape) {
         return false;
     body_ = shape;
     meshValid_ = false;
+    volume_.reset();
     return true;
 }
 
@@ -958,11 +959,14 @@ void PartDocument::setViewRotation(const std::array<double, 9>& rotation) {
 // ---- results
 
 double PartDocument::volume() const {
+    if (volume_)
+        return *volume_;
     double v = 0;
     Guarded([&] {
         v = VolumeOf(body_);
         return true;
     });
+    volume_ = v;
     return v;
 }
 

@@ -14,6 +14,7 @@
 #include <TopoDS_Shape.hxx>
 #include <array>
 #include <functional>
+#include <optional>
 #include <gp_Ax1.hxx>
 #include <gp_Ax3.hxx>
 #include <gp_Pnt2d.hxx>
@@ -148,7 +149,7 @@ public:
     // The frame of a reference plane, model units.
     gp_Ax3 planeFrame(int index) const;
 
-    // Volume of the body in cubic model units; 0 without one.
+    // Volume of the body in cubic model units; 0 without one. Cached per body.
     double volume() const;
     // Triangulation of the body, fine enough to look smooth; cached per body.
     const MeshData& mesh() const;
@@ -190,6 +191,7 @@ private:
     ViewState view_;
     mutable MeshData mesh_;
     mutable bool meshValid_ = false;
+    mutable std::optional<double> volume_;
     std::function<void()> observer_;
 };
 

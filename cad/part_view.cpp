@@ -262,6 +262,8 @@ void PartView::paintEvent(QPaintEvent*) {
     }
     QPainter painter(this);
     painter.drawImage(0, 0, image_);
+    painter.end();
+    emit painted();
 }
 
 void PartView::resizeEvent(QResizeEvent*) {

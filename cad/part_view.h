@@ -30,6 +30,10 @@ public:
 
     QSize sizeHint() const override { return {640, 480}; }
 
+signals:
+    // The view has been drawn on screen.
+    void painted();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -19,6 +19,22 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+namespace {
+
+// The visible CAD window once it has caught up with the build.
+krepiks::cad::CadWindow* ShownCadWindow() {
+    QCoreApplication::processEvents();
+    krepiks::cad::CadWindow* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = qobject_cast<krepiks::cad::CadWindow*>(w); c && c->isVisible())
+            window = c;
+    if (window && !QTest::qWaitFor([&] { return !window->refreshPending(); }))
+        return nullptr;
+    return window;
+}
+
+} // namespace
+
 TEST(Registration, TheProgramsBuildReachesTheStandInAndItsWindow) {
     automation::CLSID clsid;
     ASSERT_EQ(automation::CLSIDFromProgID(u"SldWorks.Application", &clsid), automation::S_OK);
@@ -27,11 +43,7 @@ TEST(Registration, TheProgramsBuildReachesTheStandInAndItsWindow) {
     bolt.L3 = 6, bolt.b = 50, bolt.c = 45, bolt.e = 20;
     bolt.TemplatePath = KREPIKS_PART_TEMPLATE;
     ASSERT_NO_THROW(krepiks::BuildModel(bolt));
-    QCoreApplication::processEvents();
-    krepiks::cad::CadWindow* window = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* c = qobject_cast<krepiks::cad::CadWindow*>(w); c && c->isVisible())
-            window = c;
+    krepiks::cad::CadWindow* window = ShownCadWindow();
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(window->documentTree()->topLevelItemCount(), 1);
     EXPECT_EQ(window->documentTree()->topLevelItem(0)->childCount(), 3 + 7);
@@ -70,11 +82,7 @@ TEST(Registration, PressingBuildOnEverySampleVariantShowsTheFinishedBolt) {
         ASSERT_EQ(doc->features().size(), 7u);
         EXPECT_EQ(doc->features().back().name, "Вырез-Повернуть1");
     }
-    QCoreApplication::processEvents();
-    krepiks::cad::CadWindow* window = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* c = qobject_cast<krepiks::cad::CadWindow*>(w); c && c->isVisible())
-            window = c;
+    krepiks::cad::CadWindow* window = ShownCadWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->documentTree()->topLevelItemCount(), 12);
     EXPECT_EQ(window->windowTitle(), "Деталь12 — Крепикс CAD");

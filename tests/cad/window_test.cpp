@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <QWheelEvent>
+#include <chrono>
 #include <STEPControl_Reader.hxx>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -37,9 +38,13 @@ CadWindow* FindWindow() {
     return nullptr;
 }
 
+// Until the window (if one shows) has caught up with every change.
 void Settle() {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    const QPointer<CadWindow> window = FindWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window || !window->refreshPending(); }));
     QCoreApplication::processEvents();
 }
 
@@ -288,6 +293,28 @@ TEST_F(Window, AnEmptyPartHasNothingToSave) {
     EXPECT_EQ(effects.boxes()[0].text, "В детали нет тела, сохранять нечего.");
     EXPECT_EQ(effects.boxes()[0].icon, krepiks::BoxIcon::Warning);
     EXPECT_FALSE(QFileInfo::exists("/tmp/never.step"));
+}
+
+// Calls served one event-loop turn apart, as over the bus: the window must not redraw (nor
+// measure the volume) per call, yet show the last one once they stop.
+TEST_F(Window, ChangesInQuickSuccessionAreDrawnAtABoundedRate) {
+    CadWindow* window = Build();
+    ASSERT_NE(window, nullptr);
+    const auto doc = session->activeDocument();
+    int paints = 0;
+    QObject::connect(window->partView(), &PartView::painted, window, [&] { ++paints; });
+    const auto start = std::chrono::steady_clock::now();
+    constexpr int Changes = 300;
+    for (int i = 0; i < Changes; ++i) {
+        doc->rotateAboutCenter(0.001, 0);
+        QCoreApplication::processEvents();
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    Settle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->showsLatest(); }));
+    // However slowly the loop ran, no more than one redraw per 200 ms, and the last one after.
+    EXPECT_LE(paints, 2 + elapsed / std::chrono::milliseconds(200));
+    EXPECT_GE(paints, 1);
 }
 
 TEST_F(Window, ClickingADocumentShowsIt) {
