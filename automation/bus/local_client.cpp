@@ -17,6 +17,7 @@
 #include <optional>
 #include <signal.h>
 #include <thread>
+#include <tuple>
 
 namespace automation::bus {
 
@@ -34,6 +35,8 @@ struct ClientState {
     bool closing = false; // the application object has gone: the bus is not used any more
     bool postRoutineAdded = false;
     std::map<std::pair<QString, uint64_t>, RemoteObject*> proxies;
+    // Member numbers by server, handle class, locale and name: each costs a round trip.
+    std::map<std::tuple<QString, uint64_t, LCID, std::u16string>, DISPID> memberNumbers;
     std::atomic<int64_t> callMs{DefaultCallTimeout.count()};
     std::atomic<int64_t> startMs{DefaultStartTimeout.count()};
 };
@@ -234,6 +237,18 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
     // Bus texts end at a zero character; no member has one in its name.
     if (name.find(u'\0') != std::u16string::npos)
         return DISP_E_UNKNOWNNAME;
+    // Only a found name is kept: whatever made a lookup fail (an unknown name, a server that
+    // has gone) is asked about again, so the caller meets it as before.
+    const uint64_t memberClass = HandleClass(handle_);
+    ClientState& s = state();
+    const auto key = std::make_tuple(server_, memberClass, lcid, name);
+    if (memberClass != NoHandleClass) {
+        std::lock_guard lock(s.mutex);
+        if (const auto it = s.memberNumbers.find(key); it != s.memberNumbers.end()) {
+            *dispid = it->second;
+            return S_OK;
+        }
+    }
     const auto connection = Connection();
     if (!connection)
         return RPC_S_SERVER_UNAVAILABLE;
@@ -245,7 +260,12 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
     if (FAILED(answer.failure))
         return answer.failure;
     *dispid = answer.arguments[1].toInt();
-    return answer.arguments[0].toInt();
+    const HRESULT h = answer.arguments[0].toInt();
+    if (h == S_OK && memberClass != NoHandleClass) {
+        std::lock_guard lock(s.mutex);
+        s.memberNumbers.emplace(key, *dispid);
+    }
+    return h;
 }
 
 HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params,

@@ -2,6 +2,7 @@
 
 #include "automation/automation.h"
 #include "automation/bus/protocol.h"
+#include "automation/dispatch_object.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -13,6 +14,7 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 namespace automation::bus {
 
@@ -217,10 +219,24 @@ private:
             ++table->handles[it->second].count;
             return it->second;
         }
-        const uint64_t handle = nextHandle_++;
+        const uint64_t handle = (classOf(object.get()) << HandleClassShift) | nextHandle_++;
         table->handles[handle] = Held{object, 1};
         table->byObject[object.get()] = handle;
         return handle;
+    }
+
+    // Objects made on DispatchObject number their members by their member table, so two
+    // with the same table share their numbers and clients may keep them per class.
+    uint64_t classOf(IDispatch* object) {
+        const auto* declared = dynamic_cast<const DispatchObject*>(object);
+        if (!declared)
+            return NoHandleClass;
+        const auto [it, added] = classes_.try_emplace(declared->names(), classes_.size() + 1);
+        if (it->second > MaxHandleClass) {
+            classes_.erase(it);
+            return NoHandleClass;
+        }
+        return it->second;
     }
 
     // False for a handle this client does not hold; handle 0 is no object.
@@ -447,6 +463,7 @@ private:
     bool registered_ = false;
     bool claimed_ = false;
     uint64_t nextHandle_ = 1;
+    std::map<std::vector<std::u16string>, uint64_t> classes_;
     std::map<QString, ClientTable> clients_;
     std::set<QString> gone_;
 };

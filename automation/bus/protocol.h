@@ -22,7 +22,9 @@
 // the object alive for. Every time a reply carries a handle, the client holds one more
 // count of it; Release gives counts back, and the server lets go of the object when none
 // are left. A client that leaves the bus gives back everything at once. Handle 0 is no
-// object.
+// object. A handle's top bits (from HandleClassShift) name its object's member table among
+// those this server has given out, or NoHandleClass for none: objects with the same class
+// there answer GetIDsOfNames alike, so a client asks once per class and name.
 //
 // A value is one entry in each of the four lists' logic, by type:
 //   VT_EMPTY                 nothing
@@ -49,6 +51,13 @@ inline constexpr char ObjectPath[] = "/org/krepiks/Automation";
 inline constexpr char Interface[] = "org.krepiks.Automation";
 inline constexpr char BusNamePrefix[] = "org.krepiks.Automation.";
 inline constexpr uint32_t NoArgError = 0xFFFFFFFFu;
+inline constexpr int HandleClassShift = 40;
+inline constexpr uint64_t NoHandleClass = 0;
+inline constexpr uint64_t MaxHandleClass = (uint64_t{1} << (64 - HandleClassShift)) - 1;
+
+inline constexpr uint64_t HandleClass(uint64_t handle) {
+    return handle >> HandleClassShift;
+}
 
 // The well-known bus name of a ProgID: BusNamePrefix and the ProgID with ASCII letters made
 // small (ProgIDs ignore case), dots turned into '_', and any other character other than a

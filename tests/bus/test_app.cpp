@@ -21,10 +21,20 @@ int& liveChildren() {
     return count;
 }
 
+int& childLookups() {
+    static int count = 0;
+    return count;
+}
+
 class TestApplication;
 
 class Child : public DispatchObject {
 public:
+    HRESULT GetIDsOfNames(const std::u16string& name, LCID lcid, DISPID* dispid) override {
+        ++childLookups();
+        return DispatchObject::GetIDsOfNames(name, lcid, dispid);
+    }
+
     Child(int id, DispatchPtr parent) : id_(id), parent_(std::move(parent)) {
         ++liveChildren();
         addProperty(u"Id", [this](const DispatchArgs&) { return Variant::fromInt(id_); });
@@ -94,6 +104,8 @@ public:
         });
         addProperty(u"LiveChildren",
                     [](const DispatchArgs&) { return Variant::fromInt(liveChildren()); });
+        addProperty(u"ChildLookups",
+                    [](const DispatchArgs&) { return Variant::fromInt(childLookups()); });
         addProperty(u"HeldHandles", [this](const DispatchArgs&) {
             return Variant::fromInt(hooks_.heldHandles ? hooks_.heldHandles() : 0);
         });

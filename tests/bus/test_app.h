@@ -1,6 +1,6 @@
 #pragma once
 // The automation objects of the bus tests' server: an application whose members take and
-// give each kind of value, hand out child objects, write through references, raise the
+// give each kind of value, hand out child objects (counting the names asked of them), write through references, raise the
 // server's own error, hang, and quit. Plain C++; the same objects serve in-process too.
 #include "automation/automation.h"
 

@@ -165,6 +165,26 @@ TEST_F(Transport, ServerErrorsArriveAsTheServerGaveThem) {
     EXPECT_EQ(Count(u"Value"), 42);
 }
 
+TEST_F(Transport, MemberNumbersAreAskedOncePerClassAndNameButFailuresEveryTime) {
+    const int before = Count(u"ChildLookups");
+    const Variant first = Call(app_.get(), u"MakeChild", {});
+    const Variant second = Call(app_.get(), u"MakeChild", {});
+    const int id = Call(first.dispVal().get(), u"Id", {}, CallKind::Get).intVal();
+    for (const Variant& child : {first, second, first, second})
+        Call(child.dispVal().get(), u"Id", {}, CallKind::Get);
+    EXPECT_EQ(Call(second.dispVal().get(), u"Id", {}, CallKind::Get).intVal(), id + 1)
+        << "each object still answers for itself";
+    EXPECT_LE(Count(u"ChildLookups") - before, 1);
+
+    const int known = Count(u"ChildLookups");
+    for (int i = 0; i < 2; ++i) {
+        const CallOutcome unknown =
+            DispatchInvoke(first.dispVal().get(), u"Missing", CallKind::Method, {}, nullptr);
+        EXPECT_EQ(unknown.message, "Method 'Missing' not supported by automation object");
+    }
+    EXPECT_EQ(Count(u"ChildLookups") - known, 2);
+}
+
 std::vector<std::string> Lines(const std::string& path) {
     std::vector<std::string> lines;
     std::ifstream in(path);
