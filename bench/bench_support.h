@@ -13,6 +13,10 @@
 
 class QWidget;
 
+namespace benchmark {
+class State;
+}
+
 namespace krepiks::bench {
 
 using Clock = std::chrono::steady_clock;
@@ -77,6 +81,9 @@ private:
     QPointer<QWidget> widget_; // may go before the watch
     bool painted_ = false;
 };
+
+// The floor of a build: the bolt made by direct OpenCASCADE calls in one function.
+void KernelFloor(benchmark::State& state);
 
 // Processes events until done() holds or the timeout passes.
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 5000);

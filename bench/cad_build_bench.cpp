@@ -70,6 +70,8 @@ double Volume(const TopoDS_Shape& shape) {
     return props.Mass();
 }
 
+} // namespace
+
 void KernelFloor(benchmark::State& state) {
     const TBolt bolt = SampleBolt();
     double volume = 0;
@@ -82,6 +84,8 @@ void KernelFloor(benchmark::State& state) {
     }
     state.counters["volume_mm3"] = volume;
 }
+
+namespace {
 
 void StandInBuild(benchmark::State& state) {
     cad::RegisterCadServer();

@@ -298,7 +298,9 @@ std::shared_ptr<PartDocument> CadSession::newDocument(const std::string& templat
     if (!alive_)
         return nullptr;
     TemplateError why;
+    const auto loading = std::chrono::steady_clock::now();
     auto partTemplate = LoadPartTemplate(templatePath, &why);
+    lastTemplateLoad_ = std::chrono::steady_clock::now() - loading;
     if (!partTemplate) {
         if (error)
             *error = why.message;

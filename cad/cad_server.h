@@ -6,6 +6,7 @@
 #include "automation/automation.h"
 #include "cad/part_document.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,6 +55,8 @@ public:
         int serial = 0;
     };
     const std::optional<TemplateFailure>& templateFailure() const { return templateFailure_; }
+    // How long the last newDocument took to read its template.
+    std::chrono::nanoseconds lastTemplateLoad() const { return lastTemplateLoad_; }
     const std::vector<std::shared_ptr<PartDocument>>& documents() const { return documents_; }
     std::shared_ptr<PartDocument> activeDocument() const;
     int activeIndex() const { return active_; }
@@ -82,6 +85,7 @@ private:
     int documentCounter_ = 0;
     std::optional<TemplateFailure> templateFailure_;
     int templateFailures_ = 0;
+    std::chrono::nanoseconds lastTemplateLoad_{0};
     std::unique_ptr<SessionView> view_;
     automation::IDispatch* application_ = nullptr; // not owned; cleared when it goes
     friend class ApplicationObject;

@@ -8,9 +8,12 @@
 #include "cad/cad_server.h"
 #include "cad/cad_window.h"
 #include "cad/replay.h"
+#include "cad/shown_probe.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,7 +31,7 @@ int UsageError(const char* why) {
     return 2;
 }
 
-int Serve(int argc, char** argv) {
+int Serve(int argc, char** argv, std::chrono::steady_clock::time_point started) {
     QApplication app(argc, argv);
     krepiks::cad::RegisterCadServer();
     krepiks::cad::InstallCadWindows();
@@ -39,6 +42,8 @@ int Serve(int argc, char** argv) {
         std::fprintf(stderr, "krepiks-cad: %s\n", error.c_str());
         return 1;
     }
+    const krepiks::cad::ShownProbe probe(QDBusConnection::sessionBus(), started,
+                                         std::chrono::steady_clock::now());
     // The program ends with its application (Quit, or the user closing its window). The bus
     // name goes first, so the next creation starts a fresh program instead of reaching this one.
     bool seen = false;
@@ -61,8 +66,9 @@ int Serve(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const auto started = std::chrono::steady_clock::now();
     if (argc == 1 || (argc == 2 && std::string(argv[1]) == "-Embedding"))
-        return Serve(argc, argv);
+        return Serve(argc, argv, started);
     std::string trace, exportPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
