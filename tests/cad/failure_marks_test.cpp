@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,10 @@ protected:
             message = e.what();
         }
         Settle();
+        // The window catches up once the calls pause.
+        if (CadWindow* window = FindWindow()) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !window->refreshPending(); }, 60000));
+        }
         return message;
     }
 
@@ -81,6 +86,7 @@ TEST_F(FailureMarks, AFeatureThatCannotBeMadeIsMarkedWithItsReason) {
     const std::string message = Build(BoltOf(d));
     CadWindow* window = FindWindow();
     ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->documentTree()->topLevelItemCount(), 1);
     const QStringList items = Children(window->documentTree()->topLevelItem(0));
     const QString marked = items.filter("Бобышка-Повернуть1 — ошибка: ").value(0);
     EXPECT_FALSE(marked.isEmpty()) << items.join(" | ").toStdString();
