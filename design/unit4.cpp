@@ -14,6 +14,7 @@
 #include "shell/web_address.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFocusEvent>
