@@ -48,12 +48,14 @@ public:
         setObjectName(QStringLiteral("PartViewport"));
         setAttribute(Qt::WA_PaintOnScreen);
         setAttribute(Qt::WA_NativeWindow);
+        // The rest of the window stays one native window, as Qt draws it best.
+        setAttribute(Qt::WA_DontCreateNativeAncestors);
         setAttribute(Qt::WA_NoSystemBackground);
         setAttribute(Qt::WA_OpaquePaintEvent);
         setFocusPolicy(Qt::StrongFocus);
     }
 
-    // Null until the viewport is first shown, and when no OpenGL context could be made.
+    // Null until the viewport is first painted, and when no OpenGL context could be made.
     PartScene* scene() const { return scene_.get(); }
 
     QPaintEngine* paintEngine() const override { return nullptr; }
@@ -72,9 +74,11 @@ protected:
         scene_->resized();
     }
     void mousePressEvent(QMouseEvent* event) override {
-        if (!scene_ || drag_ != Qt::NoButton)
+        const Qt::MouseButton button = event->button();
+        if (!scene_ || drag_ != Qt::NoButton ||
+            (button != Qt::LeftButton && button != Qt::MiddleButton && button != Qt::RightButton))
             return;
-        drag_ = event->button();
+        drag_ = button;
         last_ = pixel(event->position());
         if (drag_ == Qt::LeftButton)
             scene_->startOrbit(last_.x(), last_.y());

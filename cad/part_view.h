@@ -25,7 +25,7 @@ public:
     const std::shared_ptr<PartDocument>& document() const { return doc_; }
     // The document changed: show it again. Only what changed is shown anew.
     void refresh();
-    // OpenCASCADE's scene: null where there is no OpenGL, and until the view is first shown.
+    // OpenCASCADE's scene: null where there is no OpenGL, and until the view is first painted.
     PartScene* scene() const;
     // Front, top, right and isometric, each turning the document's view and fitting it.
     void addStandardViews(QMenu* menu);
