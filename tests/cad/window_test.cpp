@@ -57,8 +57,8 @@ TEST_F(Window, VisibleShowsTheDocumentsTheirFeaturesAndTheVolume) {
     EXPECT_TRUE(status->text().endsWith(" мм³")) << status->text().toStdString();
 }
 
-// Qt's offscreen platform has no OpenGL: the view says so, and the view menu still turns the
-// part's orientation, which a script's next turn starts from.
+// Without OpenGL (Qt's offscreen platform, an X display without GLX) the view says so, and
+// the view menu still turns the part's orientation, which a script's next turn starts from.
 TEST_F(Window, WithoutOpenGlTheViewSaysSoAndTheViewMenuStillTurnsThePart) {
     CadWindow* window = Build();
     ASSERT_NE(window, nullptr);

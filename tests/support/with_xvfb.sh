@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command on a private X server with Mesa's software OpenGL, then ends the server.
+# KREPIKS_XVFB_ARGS adds options of the server's own (say "-extension GLX", for a display
+# without OpenGL).
 # The server chooses a free display itself and reports it once it accepts connections, so
 # runs beside each other never collide and nothing waits on a guess.
 set -euo pipefail
@@ -25,7 +27,8 @@ cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 : >"$dir/auth"
 xauth -q -f "$dir/auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
 mkfifo "$dir/display"
-Xvfb -displayfd 3 -nolisten tcp -auth "$dir/auth" -screen 0 1280x1024x24 \
+# shellcheck disable=SC2086 # the extra options are words of their own
+Xvfb -displayfd 3 -nolisten tcp -auth "$dir/auth" -screen 0 1280x1024x24 ${KREPIKS_XVFB_ARGS:-} \
   3>"$dir/display" >"$dir/server.log" 2>&1 &
 server=$!
 display=
