@@ -138,6 +138,7 @@ CadWindow::CadWindow(std::shared_ptr<CadSession> session) : session_(std::move(s
         view_->refresh();
     });
     fit->setObjectName(QStringLiteral("ZoomToFitAction"));
+    view_->addStandardViews(viewMenu);
 
     choosePath = [this](const QString& caption, const QString& filter, const QString& proposed) {
         return QFileDialog::getSaveFileName(this, caption, proposed, filter);

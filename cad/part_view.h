@@ -1,55 +1,49 @@
 #pragma once
-// The shaded 3D view of a part: a small software renderer over the document's mesh, so it
-// needs no OpenGL and draws the same on every platform, offscreen included. Dragging with
-// the left button orbits the view about its centre; the wheel zooms.
+// The 3D view of the active part on OpenCASCADE's viewer: shaded with its edges, oriented as
+// the document says. Dragging with the left button orbits, with the middle or right button
+// pans; the wheel zooms. Where no OpenGL context can be made (Qt's offscreen platform, a
+// failing driver) it says so in place of the picture, and the rest of the window works on.
 #include "cad/part_document.h"
 
-#include <QImage>
-#include <QPoint>
 #include <QWidget>
 #include <memory>
 
+class QLabel;
+class QMenu;
+
 namespace krepiks::cad {
 
-// Draws doc as seen through its view orientation, fitted to size and scaled by zoom.
-QImage RenderPart(const PartDocument& doc, QSize size, double zoom = 1.0);
-
-// The background colour of an empty spot of the view, at row y of height h.
-QColor ViewBackground(int y, int h);
+class PartScene;
 
 class PartView : public QWidget {
     Q_OBJECT
 public:
     explicit PartView(QWidget* parent = nullptr);
+    ~PartView() override;
 
     void setDocument(std::shared_ptr<PartDocument> doc);
     const std::shared_ptr<PartDocument>& document() const { return doc_; }
-    double zoom() const { return zoom_; }
-    // The document changed: draw it again (and fit it again after a zoom to fit).
+    // The document changed: show it again. Only what changed is shown anew.
     void refresh();
+    // OpenCASCADE's scene: null where there is no OpenGL, and until the view is first painted.
+    PartScene* scene() const;
+    // Front, top, right and isometric, each turning the document's view and fitting it.
+    void addStandardViews(QMenu* menu);
 
     QSize sizeHint() const override { return {640, 480}; }
 
 signals:
-    // The view has been drawn on screen.
+    // What the view shows is up to date with the document: drawn on screen, or, without
+    // OpenGL, as far as there is anything to show.
     void painted();
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
-
 private:
+    class Viewport;
+    void showUnavailable();
+
     std::shared_ptr<PartDocument> doc_;
-    QImage image_;
-    bool stale_ = true;
-    double zoom_ = 1.0;
-    int zoomsToFitSeen_ = 0;
-    bool dragging_ = false;
-    QPoint last_;
+    Viewport* viewport_ = nullptr;
+    QLabel* unavailable_ = nullptr;
 };
 
 } // namespace krepiks::cad

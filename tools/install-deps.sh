@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
+  xvfb xauth libgl1-mesa-dri libx11-dev
 )
 
 missing=()

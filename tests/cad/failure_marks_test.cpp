@@ -3,12 +3,12 @@
 #include "cad/cad_window.h"
 #include "model/solidworks.h"
 #include "support/recording_effects.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
@@ -18,19 +18,6 @@ using namespace krepiks::cad;
 using namespace krepiks::cad::test;
 
 namespace {
-
-CadWindow* FindWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<CadWindow*>(w); window && window->isVisible())
-            return window;
-    return nullptr;
-}
-
-void Settle() {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
 
 QString StatusOf(CadWindow* window) {
     const auto* status = window->statusBar()->findChild<QLabel*>();
@@ -67,10 +54,6 @@ protected:
             message = e.what();
         }
         Settle();
-        // The window catches up once the calls pause.
-        if (CadWindow* window = FindWindow()) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !window->refreshPending(); }, 60000));
-        }
         return message;
     }
 
