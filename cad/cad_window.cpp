@@ -160,9 +160,10 @@ CadWindow::~CadWindow() = default;
 void CadWindow::scheduleRefresh() {
     // A build is hundreds of calls a fraction of a millisecond apart: drawing each one would
     // make the window the slowest part of the build. It catches up once the calls pause,
-    // and while they keep coming at most every RefreshSpacing.
+    // and while they keep coming once a second (never sooner than RefreshSpacing after the
+    // last), so a build of a second or less is drawn once, at its end.
     using namespace std::chrono_literals;
-    constexpr auto Quiet = 20ms, Longest = 250ms, RefreshSpacing = 200ms;
+    constexpr auto Quiet = 20ms, Longest = 1000ms, RefreshSpacing = 200ms;
     const auto now = std::chrono::steady_clock::now();
     if (!refreshTimer_.isActive())
         firstUnshown_ = now;
