@@ -14,6 +14,25 @@
 
 namespace krepiks::cad {
 
+namespace {
+
+// A new solid with the body: the solid alone where there is no body yet, else fused into it,
+// or kept beside it when the feature does not merge. Nothing when the fuse fails.
+std::optional<TopoDS_Shape> Added(const TopoDS_Shape& body, const TopoDS_Shape& tool, bool merge) {
+    if (body.IsNull())
+        return Simplified(tool);
+    if (merge)
+        return Fused(body, tool);
+    TopoDS_Compound both;
+    BRep_Builder builder;
+    builder.MakeCompound(both);
+    builder.Add(both, body);
+    builder.Add(both, tool);
+    return both;
+}
+
+} // namespace
+
 // The axis of a revolve: the selected line or axis with mark 4, else any selected one.
 bool PartDocument::revolveAxis(gp_Ax1& axis, std::string& why) const {
     const SelectedEntity* chosen = nullptr;
@@ -140,18 +159,7 @@ bool PartDocument::featureRevolve(const RevolveParams& params) {
         return fail(why);
     std::optional<TopoDS_Shape> result;
     Guarded([&] {
-        if (body_.IsNull())
-            result = Simplified(tool);
-        else if (params.merge)
-            result = Fused(body_, tool);
-        else {
-            TopoDS_Compound both;
-            BRep_Builder builder;
-            builder.MakeCompound(both);
-            builder.Add(both, body_);
-            builder.Add(both, tool);
-            result = both;
-        }
+        result = Added(body_, tool, params.merge);
         return true;
     });
     if (!result || !setBody(*result))
@@ -243,19 +251,7 @@ bool PartDocument::featureExtrusion(const ExtrusionParams& p) {
         if (!prism.IsDone() || !HasSolid(prism.Shape()))
             return false;
         why = "вытянутое тело не удалось объединить с телом детали";
-        const TopoDS_Shape tool = Simplified(prism.Shape());
-        if (body_.IsNull())
-            result = tool;
-        else if (p.merge)
-            result = Fused(body_, tool);
-        else {
-            TopoDS_Compound both;
-            BRep_Builder builder;
-            builder.MakeCompound(both);
-            builder.Add(both, body_);
-            builder.Add(both, tool);
-            result = both;
-        }
+        result = Added(body_, Simplified(prism.Shape()), p.merge);
         return result.has_value();
     });
     if (!ok || !setBody(*result))
