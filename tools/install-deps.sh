@@ -26,6 +26,6 @@ if ((${#missing[@]})); then
   if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 fi
