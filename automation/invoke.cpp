@@ -42,7 +42,86 @@ CallOutcome systemFailure(HRESULT code) {
     return outcome;
 }
 
+// The outcome of an Invoke that answered h.
+CallOutcome invokeFailure(HRESULT h, const EXCEPINFO& excepInfo) {
+    if (h != DISP_E_EXCEPTION)
+        return systemFailure(h);
+    CallOutcome outcome;
+    outcome.failure = CallOutcome::Failure::ServerException;
+    outcome.code = excepInfo.scode != 0 ? excepInfo.scode : DISP_E_EXCEPTION;
+    outcome.message = toUtf8(excepInfo.bstrDescription);
+    outcome.source = toUtf8(excepInfo.bstrSource);
+    // A server that gives no description still deserves a readable report.
+    if (outcome.message.empty())
+        outcome.message = OleErrorText(outcome.code);
+    return outcome;
+}
+
+struct Deferred {
+    trace::CallRecord record;
+    long mark; // the trace as it stood once this call was written down
+    std::unique_ptr<DeferredAnswer> answer;
+};
+
+struct DeferredState {
+    int scopes = 0;
+    std::vector<Deferred> calls;
+    std::unique_ptr<DeferredAnswer> handed; // between DeferAnswer and Invoke's return
+    CallOutcome failure;                    // what SettleDeferredCalls last found
+};
+
+DeferredState& deferred() {
+    thread_local DeferredState state;
+    return state;
+}
+
 } // namespace
+
+DeferredCalls::DeferredCalls() {
+    ++deferred().scopes;
+}
+
+DeferredCalls::~DeferredCalls() {
+    SettleDeferredCalls();
+    --deferred().scopes;
+}
+
+bool DeferringCalls() {
+    return deferred().scopes > 0;
+}
+
+bool HasDeferredCalls() {
+    return !deferred().calls.empty();
+}
+
+void DeferAnswer(std::unique_ptr<DeferredAnswer> answer) {
+    deferred().handed = std::move(answer);
+}
+
+CallOutcome SettleDeferredCalls() {
+    DeferredState& d = deferred();
+    std::vector<Deferred> calls;
+    calls.swap(d.calls);
+    CallOutcome first;
+    for (Deferred& call : calls) {
+        if (!first.ok()) {
+            call.answer->wait(nullptr); // skipped by the server; only its answer is taken
+            call.record.discard();
+            continue;
+        }
+        EXCEPINFO excepInfo;
+        const HRESULT h = call.answer->wait(&excepInfo);
+        if (SUCCEEDED(h)) {
+            call.record.succeeded(nullptr);
+            continue;
+        }
+        first = invokeFailure(h, excepInfo);
+        call.record.failed(first.message);
+        trace::Rollback(call.mark);
+    }
+    d.failure = first;
+    return first;
+}
 
 CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, CallKind kind,
                            const std::vector<Variant>& args, Variant* result) {
@@ -54,8 +133,17 @@ CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, Call
     const DispatchPtr keep(target);
     trace::CallRecord record(target, member, kind, args);
 
+    const long mark = trace::Mark();
+    // A transport that settled earlier calls found one that failed: that is this call's end.
+    const auto skipped = [&record] {
+        record.discard();
+        return deferred().failure;
+    };
+
     DISPID dispid = DISPID_UNKNOWN;
     HRESULT h = target->GetIDsOfNames(member, LOCALE_USER_DEFAULT, &dispid);
+    if (h == E_SKIPPED)
+        return skipped();
     if (FAILED(h)) {
         CallOutcome outcome;
         if (h == DISP_E_UNKNOWNNAME) {
@@ -77,24 +165,21 @@ CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, Call
     uint32_t argErr = 0;
     h = target->Invoke(dispid, LOCALE_USER_DEFAULT, CallKindFlags(kind), &params, result,
                        &excepInfo, &argErr);
+    DeferredState& d = deferred();
+    if (h == S_SENT && d.handed) {
+        d.calls.push_back(Deferred{std::move(record), mark, std::move(d.handed)});
+        return {};
+    }
+    d.handed.reset();
+    if (h == E_SKIPPED)
+        return skipped();
     if (SUCCEEDED(h)) {
         record.succeeded(result);
         return {};
     }
     if (result)
         *result = Variant(); // a failed call hands back nothing
-    CallOutcome outcome;
-    if (h == DISP_E_EXCEPTION) {
-        outcome.failure = CallOutcome::Failure::ServerException;
-        outcome.code = excepInfo.scode != 0 ? excepInfo.scode : DISP_E_EXCEPTION;
-        outcome.message = toUtf8(excepInfo.bstrDescription);
-        outcome.source = toUtf8(excepInfo.bstrSource);
-        // A server that gives no description still deserves a readable report.
-        if (outcome.message.empty())
-            outcome.message = OleErrorText(outcome.code);
-    } else {
-        outcome = systemFailure(h);
-    }
+    const CallOutcome outcome = invokeFailure(h, excepInfo);
     record.failed(outcome.message);
     return outcome;
 }

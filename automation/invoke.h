@@ -4,6 +4,7 @@
 // trace is written (see trace.h).
 #include "automation/automation.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,44 @@ struct CallOutcome {
     std::string source;  // ServerException only
     bool ok() const { return failure == Failure::None; }
 };
+
+// Calls whose answer nobody reads can go out without waiting for it, inside a
+// DeferredCalls scope on the calling thread. A transport that sends such a call (no result
+// asked for, nothing passed by reference) may return S_SENT from Invoke after handing its
+// answer to DeferAnswer; DispatchInvoke then reports success for now and keeps the call's
+// trace line. Before the transport blocks on any answer it calls SettleDeferredCalls, which
+// waits for the deferred answers in the order sent and writes their trace lines. The first
+// of them that failed is the outcome of the call being made (the transport answers that
+// call with E_SKIPPED): its server has carried out nothing sent after the failed call, and
+// the trace forgets those calls, so a build fails with the same message and the same trace
+// as one that waited on every call.
+inline constexpr HRESULT S_SENT = hr(0x0004F001);
+inline constexpr HRESULT E_SKIPPED = hr(0x8004F002);
+
+class DeferredAnswer {
+public:
+    virtual ~DeferredAnswer() = default;
+    // Waits for the answer, at most the transport's call time; fills excepInfo on
+    // DISP_E_EXCEPTION.
+    virtual HRESULT wait(EXCEPINFO* excepInfo) = 0;
+};
+
+class DeferredCalls {
+public:
+    DeferredCalls();
+    // Settles what is still outstanding; a failure is then nobody's to report.
+    ~DeferredCalls();
+    DeferredCalls(const DeferredCalls&) = delete;
+    DeferredCalls& operator=(const DeferredCalls&) = delete;
+};
+
+// Whether calls on this thread may be deferred now.
+bool DeferringCalls();
+// Whether deferred answers are outstanding on this thread.
+bool HasDeferredCalls();
+void DeferAnswer(std::unique_ptr<DeferredAnswer> answer);
+// The first failure among the outstanding deferred calls, or success; none is left after.
+CallOutcome SettleDeferredCalls();
 
 // Looks member up with GetIDsOfNames, then invokes it with args given in the order the
 // caller writes them (reversed into COM's order here). For Put the last argument is the

@@ -207,6 +207,25 @@ void ForgetObject(const IDispatch* object) {
     s.numbers.erase(object);
 }
 
+long Mark() {
+    if (!Enabled())
+        return 0;
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.next;
+}
+
+void Rollback(long mark) {
+    if (!Enabled())
+        return;
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    if (mark <= 0 || mark >= s.next)
+        return;
+    std::erase_if(s.numbers, [mark](const auto& entry) { return entry.second >= mark; });
+    s.next = mark;
+}
+
 CallRecord::CallRecord(const IDispatch* target, const std::u16string& member, CallKind kind,
                        const std::vector<Variant>& args) {
     if (!Enabled())

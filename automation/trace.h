@@ -27,6 +27,7 @@
 #include "automation/invoke.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace automation::trace {
@@ -43,14 +44,24 @@ const char* TypeName(const Variant& value);
 // Called by DispatchObject's destructor.
 void ForgetObject(const IDispatch* object);
 
+// The object numbers given so far, and a return to that point: the calls traced after it
+// are taken back as if they had never been made.
+long Mark();
+void Rollback(long mark);
+
 // One traced call: started before Invoke (so references show the values sent), finished
 // with the result or the error. Does nothing when tracing is off.
 class CallRecord {
 public:
     CallRecord(const IDispatch* target, const std::u16string& member, CallKind kind,
                const std::vector<Variant>& args);
+    CallRecord(CallRecord&& other) noexcept
+        : active_(std::exchange(other.active_, false)), head_(std::move(other.head_)) {}
+    CallRecord& operator=(CallRecord&&) = delete;
     void succeeded(const Variant* result);
     void failed(const std::string& message);
+    // The call is not written at all.
+    void discard() { active_ = false; }
 
 private:
     bool active_ = false;

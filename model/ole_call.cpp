@@ -30,8 +30,6 @@ automation::IDispatch* targetOf(const Variant& value) {
         target = value.dispVal().get();
     else if (value.vt() == (automation::VT_BYREF | automation::VT_DISPATCH) && value.ppdispVal())
         target = *value.ppdispVal();
-    if (!target)
-        throw EOleError("Variant does not reference an automation object");
     return target;
 }
 
@@ -51,6 +49,11 @@ void raise(const CallOutcome& outcome) {
 Variant invoke(const Variant& on, std::u16string_view member, CallKind kind,
                std::vector<Variant> args, bool wantResult) {
     automation::IDispatch* target = targetOf(on);
+    if (!target) {
+        // A call sent earlier that failed came first.
+        raise(automation::SettleDeferredCalls());
+        throw EOleError("Variant does not reference an automation object");
+    }
     Variant result;
     raise(automation::DispatchInvoke(target, std::u16string(member), kind, args,
                                      wantResult ? &result : nullptr));
@@ -58,6 +61,10 @@ Variant invoke(const Variant& on, std::u16string_view member, CallKind kind,
 }
 
 } // namespace
+
+void OleBatch::finish() {
+    raise(automation::SettleDeferredCalls());
+}
 
 bool OleVariant::holdsObject() const {
     return value_.vt() == automation::VT_DISPATCH && value_.dispVal();

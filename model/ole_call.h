@@ -14,6 +14,7 @@
 //   holds no object (e.g. a document that NewDocument did not return).
 // Temporaries release their reference at the end of the statement that made them.
 #include "automation/automation.h"
+#include "automation/invoke.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -63,6 +64,20 @@ public:
 
 private:
     automation::Variant value_;
+};
+
+// For the length of a batch, calls whose answer the program does not read (send() and
+// put() without a by-reference argument) go out without waiting for it where the server is
+// in another program; the next call that needs an answer, or finish(), waits for them. The
+// first failure among them is thrown there, with the message its own call would have given,
+// and nothing sent after it is carried out.
+class OleBatch {
+public:
+    // Waits for what is outstanding and throws the first failure.
+    void finish();
+
+private:
+    automation::DeferredCalls calls_;
 };
 
 // Throws the error for a failed HRESULT from the platform calls around the build (class

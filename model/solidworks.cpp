@@ -34,6 +34,7 @@ void ConnectSolidWorks() {
 void BuildModel(TBolt& bolt) {
     DeriveProfile(bolt);
     ConnectSolidWorks();
+    OleBatch batch;
     // Every reference below is this build's own and goes when the function ends, however.
     const OleVariant app(SolidWorksApp);
     app.put(u"Visible", Bool(true));
@@ -42,6 +43,7 @@ void BuildModel(TBolt& bolt) {
         app.call(u"NewDocument", {Variant::fromBStr(templatePath), Int(0), Int(0), Int(0)});
     OleVariant view = part.get(u"ActiveView");
     RunBuildScript(part, view, bolt);
+    batch.finish();
 }
 
 void CloseSolidWorks() {

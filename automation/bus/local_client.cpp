@@ -1,11 +1,14 @@
 #include "automation/bus/local_client.h"
 
 #include "automation/bus/protocol.h"
+#include "automation/invoke.h"
 #include "automation/trace.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QProcess>
 
 #include <algorithm>
@@ -15,9 +18,12 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 
 namespace automation::bus {
 
@@ -29,12 +35,28 @@ constexpr char ConnectionName[] = "krepiks-automation-client";
 
 class RemoteObject;
 
+// A direct connection to a server program. Its name is the server's name for its objects.
+struct PeerLink {
+    QString name;
+    int pidfd = -1; // the server process, to tell a call that never reached it; -1 if unknown
+};
+
+// Peer names never start with ':' as the bus's unique names do.
+constexpr char PeerNamePrefix[] = "krepiks-automation-peer-";
+
+bool IsPeerName(const QString& server) {
+    return server.startsWith(QLatin1String(PeerNamePrefix));
+}
+
 struct ClientState {
     std::mutex mutex; // guards everything but the timeouts
     std::optional<QDBusConnection> connection;
     bool closing = false; // the application object has gone: the bus is not used any more
     bool postRoutineAdded = false;
     std::map<std::pair<QString, uint64_t>, RemoteObject*> proxies;
+    // Direct connections by the bus name of the server they reach.
+    std::map<QString, PeerLink> peers;
+    uint64_t nextPeer = 1;
     // Member numbers by server, handle class, locale and name: each costs a round trip.
     std::map<std::tuple<QString, uint64_t, LCID, std::u16string>, DISPID> memberNumbers;
     std::atomic<int64_t> callMs{DefaultCallTimeout.count()};
@@ -85,16 +107,10 @@ int TimeoutMs(std::chrono::milliseconds timeout) {
 struct Answer {
     HRESULT failure = S_OK; // the transport's own failure; arguments only when S_OK
     QList<QVariant> arguments;
+    bool skipped = false; // an earlier deferred call failed: this one's end is that failure
 };
 
-// One blocking call; the reply must have the given signature.
-Answer Call(const QDBusConnection& connection, const QString& service, const QString& path,
-            const QString& interface, const QString& method, const QList<QVariant>& arguments,
-            const char* replySignature) {
-    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
-    message.setArguments(arguments);
-    message.setAutoStartService(false);
-    const QDBusMessage reply = connection.call(message, QDBus::Block, TimeoutMs(CallTimeout()));
+Answer FromReply(const QDBusMessage& reply, const char* replySignature) {
     Answer answer;
     if (reply.type() == QDBusMessage::ReplyMessage &&
         reply.signature() == QLatin1String(replySignature)) {
@@ -111,11 +127,147 @@ Answer Call(const QDBusConnection& connection, const QString& service, const QSt
     return answer;
 }
 
+QDBusMessage MethodCall(const QString& service, const QString& path, const QString& interface,
+                        const QString& method, const QList<QVariant>& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    message.setAutoStartService(false);
+    return message;
+}
+
+// One blocking call; the reply must have the given signature.
+Answer Call(const QDBusConnection& connection, const QString& service, const QString& path,
+            const QString& interface, const QString& method, const QList<QVariant>& arguments,
+            const char* replySignature) {
+    const QDBusMessage reply =
+        connection.call(MethodCall(service, path, interface, method, arguments), QDBus::Block,
+                        TimeoutMs(CallTimeout()));
+    return FromReply(reply, replySignature);
+}
+
+// Whether the process behind pidfd has ended; false when that cannot be told.
+bool Ended(int pidfd) {
+    if (pidfd < 0)
+        return false;
+    pollfd ready{pidfd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1;
+}
+
+// Where the calls to server go: the bus, or the direct connection named server.
+struct Channel {
+    QDBusConnection connection;
+    QString service; // empty on a direct connection
+    int pidfd = -1;
+};
+
+std::optional<Channel> ChannelTo(const QString& server) {
+    if (!IsPeerName(server)) {
+        const std::optional<QDBusConnection> bus = Connection();
+        if (!bus)
+            return std::nullopt;
+        return Channel{*bus, server, -1};
+    }
+    ClientState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.closing)
+        return std::nullopt;
+    for (const auto& [owner, link] : s.peers)
+        if (link.name == server)
+            return Channel{QDBusConnection(server), QString(), link.pidfd};
+    return std::nullopt;
+}
+
 Answer CallServer(const QDBusConnection& connection, const QString& server, const char* method,
                   const QList<QVariant>& arguments, const char* replySignature) {
     return Call(connection, server, QString::fromLatin1(ObjectPath), QString::fromLatin1(Interface),
                 QString::fromLatin1(method), arguments, replySignature);
 }
+
+// A call on server's objects. On a direct connection there is no bus to say that the server
+// has gone before the call was sent, so its process is looked at: a call sent to a program
+// that had ended never reached it, while one it died in the middle of did.
+// The server that this thread's deferred calls went to: calls stay in order only on the
+// way to one server.
+thread_local QString deferredTo;
+
+std::optional<Channel> ReachableChannel(const QString& server) {
+    std::optional<Channel> channel = ChannelTo(server);
+    if (!channel || !channel->connection.isConnected() || Ended(channel->pidfd))
+        return std::nullopt;
+    return channel;
+}
+
+QDBusPendingCall Send(const Channel& channel, const char* method,
+                      const QList<QVariant>& arguments) {
+    return channel.connection.asyncCall(MethodCall(channel.service, QString::fromLatin1(ObjectPath),
+                                                   QString::fromLatin1(Interface),
+                                                   QString::fromLatin1(method), arguments),
+                                        TimeoutMs(CallTimeout()));
+}
+
+Answer Await(QDBusPendingCall& pending, const Channel& channel, const char* replySignature) {
+    pending.waitForFinished();
+    Answer answer = FromReply(pending.reply(), replySignature);
+    if (channel.service.isEmpty() && answer.failure == RPC_S_SERVER_UNAVAILABLE)
+        answer.failure = RPC_S_CALL_FAILED; // it was sent: the program had not ended then
+    return answer;
+}
+
+// A call on server's objects. On a direct connection there is no bus to say that the server
+// has gone before the call was sent, so its process is looked at: a call sent to a program
+// that had ended never reached it, while one it died in the middle of did. With deferred
+// calls to the same server outstanding, this one goes out first and their answers are taken
+// while it travels; to another server, they are settled before it is sent.
+Answer CallServer(const QString& server, const char* method, const QList<QVariant>& arguments,
+                  const char* replySignature) {
+    Answer skipped;
+    skipped.skipped = true;
+    if (HasDeferredCalls() && deferredTo != server && !SettleDeferredCalls().ok())
+        return skipped;
+    const std::optional<Channel> channel = ReachableChannel(server);
+    if (!channel) {
+        if (HasDeferredCalls() && !SettleDeferredCalls().ok())
+            return skipped;
+        return {RPC_S_SERVER_UNAVAILABLE, {}, false};
+    }
+    QDBusPendingCall pending = Send(*channel, method, arguments);
+    const bool settled = !HasDeferredCalls() || SettleDeferredCalls().ok();
+    Answer answer = Await(pending, *channel, replySignature);
+    answer.skipped = !settled;
+    return answer;
+}
+
+// The answer to a call sent without waiting.
+class PostedAnswer final : public DeferredAnswer {
+public:
+    PostedAnswer(QDBusPendingCall pending, Channel channel)
+        : pending_(std::move(pending)), channel_(std::move(channel)) {}
+
+    HRESULT wait(EXCEPINFO* excepInfo) override {
+        const Answer answer = Await(pending_, channel_, "iaqaxadaqqssiu");
+        if (FAILED(answer.failure))
+            return answer.failure;
+        const HRESULT h = answer.arguments[0].toInt();
+        if (h == E_SKIPPED || SUCCEEDED(h))
+            return h;
+        // The server holds back what came after this call until it hears that we know.
+        channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
+                                            QString::fromLatin1(Interface),
+                                            QStringLiteral("Resume"), {}));
+        if (h == DISP_E_EXCEPTION && excepInfo) {
+            *excepInfo = EXCEPINFO{};
+            excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
+            excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
+            excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
+            excepInfo->scode = answer.arguments[8].toInt();
+        }
+        return h;
+    }
+
+private:
+    QDBusPendingCall pending_;
+    Channel channel_;
+};
 
 // The unique name of the program owning name, empty when none does.
 QString OwnerOf(const QDBusConnection& connection, const QString& name) {
@@ -153,16 +305,17 @@ public:
         if (auto it = s.proxies.find({server_, handle_});
             it != s.proxies.end() && it->second == this)
             s.proxies.erase(it);
-        const std::optional<QDBusConnection> connection = s.closing ? std::nullopt : s.connection;
+        const bool closing = s.closing;
         lock.unlock();
-        if (connection && connection->isConnected()) {
+        const std::optional<Channel> channel = closing ? std::nullopt : ChannelTo(server_);
+        if (channel && channel->connection.isConnected()) {
             QDBusMessage message = QDBusMessage::createMethodCall(
-                server_, QString::fromLatin1(ObjectPath), QString::fromLatin1(Interface),
+                channel->service, QString::fromLatin1(ObjectPath), QString::fromLatin1(Interface),
                 QStringLiteral("Release"));
             message << QVariant::fromValue<quint64>(handle_)
                     << QVariant::fromValue<quint64>(receipts_);
             message.setAutoStartService(false);
-            connection->send(message);
+            channel->connection.send(message);
         }
         delete this;
         return 0;
@@ -249,14 +402,13 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
             return S_OK;
         }
     }
-    const auto connection = Connection();
-    if (!connection)
-        return RPC_S_SERVER_UNAVAILABLE;
     const Answer answer =
-        CallServer(*connection, server_, "GetIDsOfNames",
+        CallServer(server_, "GetIDsOfNames",
                    {QVariant::fromValue<quint64>(handle_), QString::fromStdU16String(name),
                     QVariant::fromValue<quint32>(lcid)},
                    "ii");
+    if (answer.skipped)
+        return E_SKIPPED;
     if (FAILED(answer.failure))
         return answer.failure;
     *dispid = answer.arguments[1].toInt();
@@ -319,16 +471,33 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
         }
         wire.append(value);
     }
-    const auto connection = Connection();
-    if (!connection)
-        return RPC_S_SERVER_UNAVAILABLE;
     QList<QVariant> arguments{
         QVariant::fromValue<quint64>(handle_), QVariant::fromValue<qint32>(dispid),
         QVariant::fromValue<quint32>(lcid), QVariant::fromValue<quint16>(flags), result != nullptr};
     wire.appendTo(arguments);
     arguments << QVariant::fromValue(
         QList<qint32>(params->rgdispidNamedArgs.begin(), params->rgdispidNamedArgs.end()));
-    const Answer answer = CallServer(*connection, server_, "Invoke", arguments, "iaqaxadaqqssiu");
+    // Nothing of a call without a result or a by-reference value comes back to the caller
+    // but its success: it need not be waited for.
+    const bool byReference =
+        std::any_of(params->rgvarg.begin(), params->rgvarg.end(),
+                    [](const Variant& arg) { return (arg.vt() & VT_BYREF) != 0; });
+    if (!result && !byReference && DeferringCalls()) {
+        if (HasDeferredCalls() && deferredTo != server_ && !SettleDeferredCalls().ok())
+            return E_SKIPPED;
+        if (const std::optional<Channel> channel = ReachableChannel(server_)) {
+            DeferAnswer(
+                std::make_unique<PostedAnswer>(Send(*channel, "Post", arguments), *channel));
+            deferredTo = server_;
+            return S_SENT;
+        }
+        if (HasDeferredCalls() && !SettleDeferredCalls().ok())
+            return E_SKIPPED;
+        return RPC_S_SERVER_UNAVAILABLE;
+    }
+    const Answer answer = CallServer(server_, "Invoke", arguments, "iaqaxadaqqssiu");
+    if (answer.skipped)
+        return E_SKIPPED;
     if (FAILED(answer.failure))
         return answer.failure;
 
@@ -395,6 +564,54 @@ QString Launch(const QDBusConnection& connection, const Registration& server) {
     }
 }
 
+// The process behind a bus name, as a pidfd; -1 when that cannot be had.
+int ProcessOf(const QDBusConnection& connection, const QString& owner) {
+    const Answer answer =
+        Call(connection, QStringLiteral("org.freedesktop.DBus"),
+             QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+             QStringLiteral("GetConnectionUnixProcessID"), {owner}, "u");
+    if (answer.failure != S_OK)
+        return -1;
+    const auto pid = static_cast<pid_t>(answer.arguments[0].toUInt());
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+// The name to reach owner's objects by: a direct connection to it where it offers one,
+// else its name on the bus. A direct connection is made once per server program.
+QString Reach(const QDBusConnection& bus, const QString& owner) {
+    ClientState& s = state();
+    {
+        std::lock_guard lock(s.mutex);
+        if (const auto it = s.peers.find(owner); it != s.peers.end()) {
+            if (QDBusConnection(it->second.name).isConnected() && !Ended(it->second.pidfd))
+                return it->second.name;
+            // The program has gone; its proxies now find no channel and fail as unavailable.
+            QDBusConnection::disconnectFromPeer(it->second.name);
+            if (it->second.pidfd >= 0)
+                ::close(it->second.pidfd);
+            s.peers.erase(it);
+        }
+    }
+    const Answer address = CallServer(bus, owner, "PeerAddress", {}, "s");
+    if (address.failure != S_OK || address.arguments[0].toString().isEmpty())
+        return owner;
+    QString name;
+    {
+        std::lock_guard lock(s.mutex);
+        name = QLatin1String(PeerNamePrefix) + QString::number(s.nextPeer++);
+    }
+    const QDBusConnection peer =
+        QDBusConnection::connectToPeer(address.arguments[0].toString(), name);
+    if (!peer.isConnected()) {
+        QDBusConnection::disconnectFromPeer(name);
+        return owner;
+    }
+    const int pidfd = ProcessOf(bus, owner);
+    std::lock_guard lock(s.mutex);
+    s.peers[owner] = PeerLink{name, pidfd};
+    return name;
+}
+
 HRESULT CreateRemote(const Registration& server, IDispatch** out) {
     if (!out)
         return E_POINTER;
@@ -411,14 +628,15 @@ HRESULT CreateRemote(const Registration& server, IDispatch** out) {
             owner = Launch(*connection, server);
         if (owner.isEmpty())
             return CO_E_SERVER_EXEC_FAILURE;
-        const Answer answer = CallServer(*connection, owner, "CreateInstance", {}, "it");
+        const QString reached = Reach(*connection, owner);
+        const Answer answer = CallServer(reached, "CreateInstance", {}, "it");
         if (answer.failure == RPC_S_SERVER_UNAVAILABLE ||
             (answer.failure == RPC_S_CALL_FAILED && OwnerOf(*connection, server.busName) != owner))
             continue;
         if (FAILED(answer.failure))
             return CO_E_SERVER_EXEC_FAILURE;
         const HRESULT h = answer.arguments[0].toInt();
-        IDispatch* object = Adopt(owner, answer.arguments[1].toULongLong());
+        IDispatch* object = Adopt(reached, answer.arguments[1].toULongLong());
         if (FAILED(h) || !object) {
             if (object)
                 object->Release();
@@ -442,13 +660,14 @@ HRESULT FindRunning(const Registration& server, IDispatch** out) {
     const QString owner = OwnerOf(*connection, server.busName);
     if (owner.isEmpty())
         return MK_E_UNAVAILABLE;
-    const Answer answer = CallServer(*connection, owner, "GetActiveObject", {}, "it");
+    const QString reached = Reach(*connection, owner);
+    const Answer answer = CallServer(reached, "GetActiveObject", {}, "it");
     if (answer.failure == RPC_S_SERVER_UNAVAILABLE)
         return MK_E_UNAVAILABLE;
     if (FAILED(answer.failure))
         return answer.failure;
     const HRESULT h = answer.arguments[0].toInt();
-    IDispatch* object = Adopt(owner, answer.arguments[1].toULongLong());
+    IDispatch* object = Adopt(reached, answer.arguments[1].toULongLong());
     if (FAILED(h) || !object) {
         if (object)
             object->Release();

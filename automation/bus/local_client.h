@@ -12,7 +12,9 @@
 // name in time gives CO_E_SERVER_EXEC_FAILURE. GetActiveObject asks the program that owns
 // the name for its running instance, and gives MK_E_UNAVAILABLE when none owns it.
 //
-// Objects from the server are proxies: GetIDsOfNames and Invoke cross the bus and block
+// Where the server offers a direct connection (PeerAddress in protocol.h), creation and
+// every later call go over it; otherwise over the bus. Objects from the server are proxies:
+// GetIDsOfNames and Invoke cross to the server and block
 // the calling thread (without running its event loop) until the answer comes, at most
 // CallTimeout(). All values keep their types, the null text stays apart from the empty one,
 // by-reference doubles and objects go to the server and what it leaves in them comes back

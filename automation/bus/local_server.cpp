@@ -3,17 +3,27 @@
 #include "automation/automation.h"
 #include "automation/bus/protocol.h"
 #include "automation/dispatch_object.h"
+#include "automation/invoke.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusServer>
 #include <QDBusServiceWatcher>
 #include <QDBusVirtualObject>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <map>
 #include <set>
+#include <unistd.h>
 #include <vector>
 
 namespace automation::bus {
@@ -31,12 +41,65 @@ bool NameHasOwner(const QDBusConnection& connection, const QString& name) {
            reply.arguments().first().toBool();
 }
 
+// The same for a client on a direct connection: every peer answers Ping by itself.
+void PingPeer(const QDBusConnection& connection) {
+    QDBusMessage ping = QDBusMessage::createMethodCall(QString(), QStringLiteral("/"),
+                                                       QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                       QStringLiteral("Ping"));
+    connection.call(ping, QDBus::Block, 1000);
+}
+
+// A value in a D-Bus address: bytes outside the few allowed ones are written as %XX.
+QString AddressValue(const QString& text) {
+    QString out;
+    for (const char c : text.toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || std::strchr("-_/.\\*", c))
+            out += QLatin1Char(c);
+        else
+            out += QLatin1Char('%') + QStringLiteral("%1").arg(u, 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+// Folders of direct connections are named after the server's process id, so that those of
+// a server that was killed can be told and removed by the next one.
+constexpr char PeerFolderPrefix[] = "krepiks-automation-";
+constexpr char PeerSocketName[] = "peer";
+
+void RemovePeerFolder(const QString& path) {
+    QFile::remove(path + QLatin1Char('/') + QLatin1String(PeerSocketName));
+    QDir().rmdir(path);
+}
+
+void RemoveFoldersOfEndedServers(const QString& base) {
+    const QStringList folders = QDir(base).entryList(
+        {QLatin1String(PeerFolderPrefix) + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& folder : folders) {
+        bool number = false;
+        const qint64 pid = folder.mid(int(std::strlen(PeerFolderPrefix)))
+                               .section(QLatin1Char('-'), 0, 0)
+                               .toLongLong(&number);
+        const QFileInfo info(base + QLatin1Char('/') + folder);
+        if (number && pid > 0 && info.ownerId() == ::getuid() &&
+            ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            RemovePeerFolder(info.filePath());
+    }
+}
+
+// Clients on a direct connection are named by it; bus clients by their unique names, which
+// start with ':'.
+constexpr char PeerClientPrefix[] = "peer:";
+
 const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automation">
     <method name="CreateInstance">
       <arg direction="out" type="i" name="hr"/><arg direction="out" type="t" name="handle"/>
     </method>
     <method name="GetActiveObject">
       <arg direction="out" type="i" name="hr"/><arg direction="out" type="t" name="handle"/>
+    </method>
+    <method name="PeerAddress">
+      <arg direction="out" type="s" name="address"/>
     </method>
     <method name="GetIDsOfNames">
       <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
@@ -57,6 +120,23 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
       <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
       <arg direction="out" type="u" name="argErr"/>
     </method>
+    <method name="Post">
+      <arg direction="in" type="t" name="handle"/><arg direction="in" type="i" name="dispid"/>
+      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
+      <arg direction="in" type="b" name="wantResult"/>
+      <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
+      <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
+      <arg direction="in" type="ai" name="namedArgs"/>
+      <arg direction="out" type="i" name="hr"/>
+      <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
+      <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
+      <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
+      <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
+      <arg direction="out" type="u" name="argErr"/>
+    </method>
+    <method name="Resume">
+      <annotation name="org.freedesktop.DBus.Method.NoReply" value="true"/>
+    </method>
     <method name="Release">
       <arg direction="in" type="t" name="handle"/><arg direction="in" type="t" name="count"/>
       <annotation name="org.freedesktop.DBus.Method.NoReply" value="true"/>
@@ -76,6 +156,8 @@ public:
         watcher_.setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
         QObject::connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
                          [this](const QString& name) { dropClient(name); });
+        peerCheck_.setInterval(200);
+        QObject::connect(&peerCheck_, &QTimer::timeout, this, [this] { dropLeftPeers(); });
         busCheck_.setInterval(1000);
         QObject::connect(&busCheck_, &QTimer::timeout, this, [this] {
             if (connection_.isConnected())
@@ -88,14 +170,26 @@ public:
 
     ~Impl() override {
         busCheck_.stop();
+        peerCheck_.stop();
         withdraw();
         if (registered_)
             connection_.unregisterObject(QString::fromLatin1(ObjectPath));
+        for (const auto& [client, name] : peers_)
+            QDBusConnection(name).unregisterObject(QString::fromLatin1(ObjectPath));
         std::map<QString, ClientTable> dropped;
         dropped.swap(clients_);
         dropped.clear(); // objects' destructors may look at this server; it is still whole
         if (connection_.isConnected())
             NameHasOwner(connection_, busName_);
+        for (const auto& [client, name] : peers_) {
+            const QDBusConnection peer(name);
+            if (peer.isConnected())
+                PingPeer(peer);
+            QDBusConnection::disconnectFromPeer(name);
+        }
+        peerServer_.reset();
+        if (peerFolder_)
+            RemovePeerFolder(peerFolder_->path());
     }
 
     bool start(std::string* error) {
@@ -112,6 +206,7 @@ public:
             if (!registered_)
                 return fail(QStringLiteral("cannot register the automation object"));
         }
+        listenForPeers();
         // The object answers before the name appears, so a client that sees the name can call.
         if (!claimed_) {
             claimed_ = connection_.registerService(busName_);
@@ -139,7 +234,9 @@ public:
             return false;
         const QString member = message.member();
         const QString signature = message.signature();
-        const QString client = message.service();
+        const QString client = message.service().isEmpty()
+                                   ? QLatin1String(PeerClientPrefix) + connection.name()
+                                   : message.service();
         const QList<QVariant> args = message.arguments();
         if (member == QLatin1String("Release") && signature == QLatin1String("tt")) {
             release(client, args[0].toULongLong(), args[1].toULongLong());
@@ -147,16 +244,31 @@ public:
                 afterCall_();
             return true;
         }
+        if (member == QLatin1String("Resume") && signature.isEmpty()) {
+            halted_.erase(client);
+            return true;
+        }
+        const bool posted = member == QLatin1String("Post");
         QList<QVariant> out;
-        if (member == QLatin1String("CreateInstance") && signature.isEmpty())
+        if (halted_.count(client) && (member == QLatin1String("GetIDsOfNames") ||
+                                      member == QLatin1String("Invoke") || posted))
+            out = skipped(member == QLatin1String("GetIDsOfNames"));
+        else if (member == QLatin1String("CreateInstance") && signature.isEmpty())
             out = createInstance(client, false);
         else if (member == QLatin1String("GetActiveObject") && signature.isEmpty())
             out = createInstance(client, true);
+        else if (member == QLatin1String("PeerAddress") && signature.isEmpty())
+            out = {peerServer_ ? peerServer_->address() : QString()};
         else if (member == QLatin1String("GetIDsOfNames") && signature == QLatin1String("tsu"))
             out = getIDsOfNames(client, args);
-        else if (member == QLatin1String("Invoke") && signature == QLatin1String("tiuqbaqaxadaqai"))
+        else if ((member == QLatin1String("Invoke") || posted) &&
+                 signature == QLatin1String("tiuqbaqaxadaqai")) {
             out = invoke(client, args);
-        else
+            // Nobody waits for a posted call: what its client sends after it assumed it went
+            // through, so none of that is carried out until the client has heard.
+            if (posted && !out.isEmpty() && FAILED(out[0].toInt()))
+                halted_.insert(client);
+        } else
             return false; // the bus layer answers with its "unknown method" error
         if (afterCall_)
             afterCall_();
@@ -199,6 +311,12 @@ private:
             return &it->second;
         if (!make || client.isEmpty() || gone_.count(client))
             return nullptr;
+        if (client.startsWith(QLatin1String(PeerClientPrefix))) {
+            const auto peer = peers_.find(client);
+            if (peer == peers_.end() || !QDBusConnection(peer->second).isConnected())
+                return nullptr;
+            return &clients_[client];
+        }
         watcher_.addWatchedService(client);
         // It may have left before the watch was in place; unique names never come back.
         if (!NameHasOwner(connection_, client)) {
@@ -280,7 +398,67 @@ private:
             dropped.insert(clients_.extract(it));
     }
 
+    // A socket that only this user can reach: calls on it skip the bus daemon's two hops.
+    // Clients that cannot use it stay on the bus.
+    void listenForPeers() {
+        if (peerServer_)
+            return;
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        const QString base =
+            !runtime.isEmpty() && QDir(runtime).exists() ? runtime : QDir::tempPath();
+        RemoveFoldersOfEndedServers(base);
+        auto folder = std::make_unique<QTemporaryDir>(
+            base +
+            QStringLiteral("/%1%2-XXXXXX").arg(QLatin1String(PeerFolderPrefix)).arg(::getpid()));
+        if (!folder->isValid())
+            return;
+        // The connection's end removes the socket, on the bus layer's own thread: the folder
+        // goes only after that (see ~Impl).
+        folder->setAutoRemove(false);
+        // mkdtemp made it for this user alone; say so in case the umask was unusual.
+        QFile::setPermissions(folder->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+        auto server = std::make_unique<QDBusServer>(
+            QStringLiteral("unix:path=") +
+            AddressValue(folder->filePath(QLatin1String(PeerSocketName))));
+        if (!server->isConnected())
+            return;
+        QObject::connect(server.get(), &QDBusServer::newConnection, this,
+                         [this](const QDBusConnection& peer) { acceptPeer(peer); });
+        peerFolder_ = std::move(folder);
+        peerServer_ = std::move(server);
+    }
+
+    void acceptPeer(const QDBusConnection& peer) {
+        QDBusConnection connection(peer);
+        if (!connection.registerVirtualObject(QString::fromLatin1(ObjectPath), this,
+                                              QDBusConnection::SingleNode)) {
+            QDBusConnection::disconnectFromPeer(connection.name());
+            return;
+        }
+        peers_[QLatin1String(PeerClientPrefix) + connection.name()] = connection.name();
+        peerCheck_.start();
+    }
+
+    // A direct connection has no bus to announce that its client left: it is looked at.
+    void dropLeftPeers() {
+        for (auto it = peers_.begin(); it != peers_.end();) {
+            if (QDBusConnection(it->second).isConnected()) {
+                ++it;
+                continue;
+            }
+            const QString client = it->first, name = it->second;
+            it = peers_.erase(it);
+            halted_.erase(client);
+            forget(client);
+            QDBusConnection::disconnectFromPeer(name);
+        }
+        if (peers_.empty())
+            peerCheck_.stop();
+    }
+
     void dropClient(const QString& client) {
+        halted_.erase(client);
         if (client.startsWith(QLatin1Char(':')))
             gone_.insert(client);
         forget(client);
@@ -312,6 +490,18 @@ private:
             h = target->GetIDsOfNames(args[1].toString().toStdU16String(), args[2].toUInt(),
                                       &dispid);
         return {QVariant::fromValue<qint32>(h), QVariant::fromValue<qint32>(dispid)};
+    }
+
+    static QList<QVariant> skipped(bool lookup) {
+        if (lookup)
+            return {QVariant::fromValue<qint32>(E_SKIPPED), QVariant::fromValue<qint32>(0)};
+        QList<QVariant> out{QVariant::fromValue<qint32>(E_SKIPPED)};
+        WireValues outs;
+        outs.append(WireValue{});
+        outs.appendTo(out);
+        out << QVariant::fromValue<quint16>(0) << QString() << QString()
+            << QVariant::fromValue<qint32>(0) << QVariant::fromValue<quint32>(NoArgError);
+        return out;
     }
 
     QList<QVariant> invoke(const QString& client, const QList<QVariant>& args) {
@@ -460,12 +650,17 @@ private:
     QDBusConnection connection_;
     QDBusServiceWatcher watcher_;
     QTimer busCheck_;
+    QTimer peerCheck_;
+    std::unique_ptr<QTemporaryDir> peerFolder_;
+    std::unique_ptr<QDBusServer> peerServer_;
+    std::map<QString, QString> peers_; // client -> its connection's name
     bool registered_ = false;
     bool claimed_ = false;
     uint64_t nextHandle_ = 1;
     std::map<std::vector<std::u16string>, uint64_t> classes_;
     std::map<QString, ClientTable> clients_;
     std::set<QString> gone_;
+    std::set<QString> halted_; // clients whose posted call failed and who have not heard yet
 };
 
 LocalServer::LocalServer(std::u16string progId)

@@ -5,6 +5,7 @@
 // that name is its entry in the running-object table. Its one object lives at ObjectPath
 // with the interface Interface:
 //
+//   PeerAddress()                                     -> (s address)
 //   CreateInstance()                                  -> (i hr, t handle)
 //   GetActiveObject()                                 -> (i hr, t handle)
 //   GetIDsOfNames(t handle, s name, u lcid)           -> (i hr, i dispid)
@@ -17,6 +18,12 @@
 //           q wCode, s source, s description, i scode,      (EXCEPINFO)
 //           u argErr)                                       (NoArgError when not set)
 //   Release(t handle, t count)                        no reply
+//
+// PeerAddress names a socket the server also listens on (empty when it has none), in a
+// folder only its user can enter: the same object and interface answer there, one hop
+// instead of the bus daemon's two. A client that reaches the server there makes its objects
+// and calls there; the server names such a client by its connection and lets go of what
+// it holds when the connection closes.
 //
 // Object references travel as handles: numbers the server gives out per client and keeps
 // the object alive for. Every time a reply carries a handle, the client holds one more

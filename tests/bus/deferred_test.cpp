@@ -1,0 +1,174 @@
+// Calls that go out without waiting for their answer, and the direct connection they take.
+#include "automation/bus/local_client.h"
+#include "automation/bus/protocol.h"
+#include "automation/invoke.h"
+#include "automation/trace.h"
+#include "bus_fixture.h"
+#include "test_app.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QTimer>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace automation;
+using namespace bustest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class Deferred : public BusTest {
+protected:
+    void TearDown() override {
+        unsetenv("KREPIKS_AUTOMATION_TRACE");
+        trace::Reload();
+        for (const auto& path : traces_)
+            std::filesystem::remove(path);
+        BusTest::TearDown();
+    }
+    void TraceTo(const std::string& name) {
+        traces_.push_back(pidFile_ + "." + name);
+        std::filesystem::remove(traces_.back());
+        setenv("KREPIKS_AUTOMATION_TRACE", traces_.back().c_str(), 1);
+        trace::Reload();
+    }
+    static CallOutcome Put(IDispatch* app, int value) {
+        return DispatchInvoke(app, u"Value", CallKind::Put, {Variant::fromInt(value)}, nullptr);
+    }
+    std::vector<std::string> traces_;
+};
+
+TEST_F(Deferred, AFailureNobodyWaitedForEndsTheNextCallAndNothingAfterItIsCarriedOut) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+
+    // What waiting on every call gives: the caller stops at the failure.
+    TraceTo("waited");
+    ASSERT_TRUE(Put(app.get(), 5).ok());
+    const CallOutcome waited = DispatchInvoke(app.get(), u"Fail", CallKind::Method, {}, nullptr);
+    ASSERT_FALSE(waited.ok());
+    const auto expected = Lines(traces_.back());
+    ASSERT_EQ(expected.size(), 2u);
+
+    ASSERT_TRUE(Put(app.get(), 0).ok());
+    TraceTo("deferred");
+    CallOutcome reported;
+    bool fired = false;
+    {
+        DeferredCalls scope;
+        EXPECT_TRUE(Put(app.get(), 5).ok());
+        EXPECT_TRUE(DispatchInvoke(app.get(), u"Fail", CallKind::Method, {}, nullptr).ok())
+            << "not waited for";
+        EXPECT_TRUE(Put(app.get(), 7).ok());
+        EXPECT_TRUE(HasDeferredCalls());
+        QTimer::singleShot(0, [&] { fired = true; });
+        Variant value;
+        reported = DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, &value);
+        EXPECT_TRUE(value.isEmpty());
+        EXPECT_FALSE(HasDeferredCalls());
+    }
+    EXPECT_FALSE(fired) << "the caller's events wait while answers are taken";
+    EXPECT_EQ(reported.failure, CallOutcome::Failure::ServerException);
+    EXPECT_EQ(reported.message, waited.message);
+    EXPECT_EQ(reported.code, waited.code);
+    EXPECT_EQ(Lines(traces_.back()), expected) << "the later put and the get are not traced";
+
+    // The server carried out nothing after the failure, and takes calls again.
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 5);
+    ASSERT_TRUE(Put(app.get(), 9).ok());
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 9);
+}
+
+TEST_F(Deferred, CallsThatSucceedAreTracedInOrderWhenTheirAnswersAreTaken) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    const auto run = [&] {
+        for (int i = 1; i <= 3; ++i) {
+            ASSERT_TRUE(Put(app.get(), i).ok());
+            Variant child;
+            ASSERT_TRUE(DispatchInvoke(app.get(), u"MakeChild", CallKind::Method, {}, &child).ok());
+            ASSERT_TRUE(
+                DispatchInvoke(child.dispVal().get(), u"Id", CallKind::Get, {}, nullptr).ok());
+        }
+    };
+    TraceTo("waited");
+    run();
+    const auto expected = Lines(traces_.back());
+    TraceTo("deferred");
+    {
+        DeferredCalls scope;
+        run();
+        ASSERT_TRUE(Put(app.get(), 4).ok());
+        EXPECT_TRUE(SettleDeferredCalls().ok());
+    }
+    auto lines = Lines(traces_.back());
+    ASSERT_EQ(lines.size(), expected.size() + 1);
+    lines.pop_back();
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 4);
+}
+
+TEST_F(Deferred, AServerKilledWithCallsOutstandingFailsThemWithinTheCallTime) {
+    const std::string mark = (std::filesystem::temp_directory_path() /
+                              ("krepiks-deferred-hang-" + std::to_string(::getpid())))
+                                 .string();
+    std::filesystem::remove(mark);
+    setenv("KREPIKS_TEST_HANG_MARK", mark.c_str(), 1);
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    unsetenv("KREPIKS_TEST_HANG_MARK");
+    const int pid = ServerPid(app.get());
+    ASSERT_TRUE(Put(app.get(), 1).ok()); // its member number known: the put will not wait
+    CallOutcome outcome;
+    Clock::time_point killed{};
+    {
+        DeferredCalls scope;
+        ASSERT_TRUE(DispatchInvoke(app.get(), u"Hang", CallKind::Method, {}, nullptr).ok());
+        ASSERT_TRUE(Put(app.get(), 3).ok());
+        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(mark); }));
+        killed = Clock::now();
+        ::kill(pid, SIGKILL);
+        outcome = SettleDeferredCalls();
+    }
+    std::filesystem::remove(mark);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - killed).count(), 4.0)
+        << "the death is noticed, not waited out";
+    EXPECT_EQ(outcome.code, RPC_S_CALL_FAILED);
+    EXPECT_EQ(DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, nullptr).code,
+              RPC_S_SERVER_UNAVAILABLE);
+}
+
+TEST_F(Deferred, TheDirectConnectionIsASocketOnlyThisUserCanReach) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        bus::BusNameForProgId(TestProgId), QString::fromLatin1(bus::ObjectPath),
+        QString::fromLatin1(bus::Interface), QStringLiteral("PeerAddress"));
+    const QDBusMessage reply = bus.call(ask);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage);
+    const QString address = reply.arguments().value(0).toString();
+    ASSERT_TRUE(address.startsWith(QLatin1String("unix:path="))) << address.toStdString();
+    const std::filesystem::path socket =
+        address.mid(10).section(QLatin1Char(','), 0, 0).toStdString();
+    EXPECT_TRUE(std::filesystem::is_socket(socket));
+    EXPECT_EQ(std::filesystem::status(socket.parent_path()).permissions(),
+              std::filesystem::perms::owner_all);
+
+    EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 1);
+}
+
+} // namespace
