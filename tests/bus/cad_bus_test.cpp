@@ -1,9 +1,9 @@
 // The program's own build against the CAD stand-in in a program of its own.
-#include "bus_fixture.h"
-#include "model/solidworks.h"
 #include "automation/bus/local_client.h"
 #include "automation/trace.h"
+#include "bus_fixture.h"
 #include "cad/cad_server.h"
+#include "model/solidworks.h"
 #include "platform/exception.h"
 
 #include <QProcess>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 using namespace automation;
 using namespace bustest;
@@ -91,6 +92,50 @@ TEST_F(CadThroughTheBus, ABuildSendsTheSameCallsAsInProcess) {
     EXPECT_EQ(expected.size(), 2u + 348u); // Visible, NewDocument, then the script
     EXPECT_EQ(Lines(remote), expected);
     EXPECT_TRUE(WaitFor([this] { return Documents() == 1; }));
+    std::filesystem::remove(local);
+    std::filesystem::remove(remote);
+}
+
+// A build that fails at a call nobody waited for ends as one that waited on every call.
+TEST_F(CadThroughTheBus, AFailedBuildEndsWithTheSameMessageAndTheSameTrace) {
+    const std::string local = pidFile_ + ".local.trace";
+    const std::string remote = pidFile_ + ".bus.trace";
+    const auto traced = [](const std::string& path) {
+        std::filesystem::remove(path);
+        setenv("KREPIKS_AUTOMATION_TRACE", path.c_str(), 1);
+        trace::Reload();
+        krepiks::TBolt bolt = WorkedExample();
+        bolt.K = std::numeric_limits<double>::infinity(); // the head's extrusion is refused
+        std::string message = "no failure";
+        try {
+            krepiks::BuildModel(bolt);
+        } catch (const std::exception& error) {
+            message = error.what();
+        }
+        unsetenv("KREPIKS_AUTOMATION_TRACE");
+        trace::Reload();
+        return message;
+    };
+
+    krepiks::cad::RegisterCadServer();
+    const std::string expected = traced(local);
+    krepiks::ReleaseSolidWorks();
+    krepiks::cad::RunningCadSession()->quit();
+    krepiks::cad::UnregisterCadServer();
+    const auto expectedLines = Lines(local);
+    ASSERT_FALSE(expectedLines.empty());
+    ASSERT_NE(expectedLines.back().find("\"member\": \"FeatureExtrusion\""), std::string::npos)
+        << expectedLines.back();
+    ASSERT_NE(expectedLines.back().find("\"error\""), std::string::npos);
+
+    bus::RegisterLocalServer(krepiks::SolidWorksProgId, CAD_BUS_SERVER,
+                             {"-Embedding", "--pid-file", pidFile_, "--status", status_});
+    EXPECT_EQ(traced(remote), expected);
+    EXPECT_EQ(Lines(remote), expectedLines);
+    // The program carried out nothing after the failed call, and the next build goes through.
+    krepiks::TBolt bolt = WorkedExample();
+    EXPECT_NO_THROW(krepiks::BuildModel(bolt));
+    EXPECT_TRUE(WaitFor([this] { return Documents() == 2; }));
     std::filesystem::remove(local);
     std::filesystem::remove(remote);
 }
