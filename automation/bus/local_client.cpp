@@ -183,9 +183,6 @@ Answer CallServer(const QDBusConnection& connection, const QString& server, cons
                 QString::fromLatin1(method), arguments, replySignature);
 }
 
-// A call on server's objects. On a direct connection there is no bus to say that the server
-// has gone before the call was sent, so its process is looked at: a call sent to a program
-// that had ended never reached it, while one it died in the middle of did.
 // The server that this thread's deferred calls went to: calls stay in order only on the
 // way to one server.
 thread_local QString deferredTo;

@@ -421,8 +421,11 @@ private:
         auto server = std::make_unique<QDBusServer>(
             QStringLiteral("unix:path=") +
             AddressValue(folder->filePath(QLatin1String(PeerSocketName))));
-        if (!server->isConnected())
+        if (!server->isConnected()) {
+            server.reset();
+            RemovePeerFolder(folder->path());
             return;
+        }
         QObject::connect(server.get(), &QDBusServer::newConnection, this,
                          [this](const QDBusConnection& peer) { acceptPeer(peer); });
         peerFolder_ = std::move(folder);
