@@ -145,12 +145,17 @@ def zoom_to_fit(key):
 
 
 def describe(key):
-    # Whether the window shows it, one line per object (name, type, label, valid), then the
-    # body's volume and validity.
+    # Whether the window shows it, one line per object (name, type, label, valid), the
+    # normal of each sketch, then the body's volume and validity.
     doc, body = _docs[key]
     lines = ["gui\t%d" % (1 if App.GuiUp else 0)]
     lines += ["%s\t%s\t%s\t%d" % (o.Name, o.TypeId, o.Label, 1 if o.isValid() else 0)
               for o in body.Group]
+    # Where each sketch lies: the normal of its plane.
+    for o in body.Group:
+        if o.TypeId == "Sketcher::SketchObject":
+            n = o.Placement.Rotation.multVec(App.Vector(0, 0, 1))
+            lines.append("normal\t%s\t%.9f %.9f %.9f" % (o.Label, n.x, n.y, n.z))
     lines.append("volume\t%r\t%d" % (body.Shape.Volume, 1 if body.Shape.isValid() else 0))
     return "\n".join(lines)
 

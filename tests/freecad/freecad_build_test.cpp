@@ -10,6 +10,7 @@
 #include "freecad_probe_client.h"
 #include "model/solidworks.h"
 #include "platform/exception.h"
+#include "run_program.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -158,6 +159,31 @@ TEST_F(FreeCadBuild, AFreeCadKilledOrHangingFailsTheBuildAndTheNextBuildStartsIt
     ASSERT_TRUE(third);
     EXPECT_NE(third->pid, second->pid);
     EXPECT_TRUE(third->valid);
+}
+
+TEST_F(FreeCadBuild, AFreeCadDocumentAsTheTemplateIsOpenedAsACopyAndItsPlanesServe) {
+    const freecadtest::Folder folder;
+    const std::string path = folder / "template.FCStd";
+    const auto made = freecadtest::RunProgram(
+        QStringLiteral("freecadcmd"), {KREPIKS_MAKE_TEMPLATE},
+        {{QStringLiteral("KREPIKS_TEMPLATE_FILE"), QString::fromStdString(path)}});
+    ASSERT_EQ(made.code, 0) << made.err;
+    const auto before = std::filesystem::last_write_time(path);
+    const StandInPart expected = BuildInStandIn(krepiks::cad::test::WorkedExample());
+    RegisterFreeCad();
+
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    bolt.TemplatePath = path;
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    const auto part = Describe();
+    ASSERT_TRUE(part);
+    ASSERT_EQ(part->objects.size(), expected.features.size());
+    EXPECT_EQ(part->objects.back().label, "Вырез-Повернуть1");
+    EXPECT_TRUE(part->valid);
+    // The chamfer sketch opened on the template's «Сверху», found by its label.
+    EXPECT_EQ(part->normals.at("Эскиз3"), "0.000000000 1.000000000 0.000000000");
+    EXPECT_NEAR(part->volume, expected.volume, 1e-6 * expected.volume);
+    EXPECT_EQ(std::filesystem::last_write_time(path), before);
 }
 
 TEST_F(FreeCadBuild, WithoutFreeCadTheServerCannotStart) {

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -22,8 +23,9 @@ struct FreeCadObject {
 };
 
 struct FreeCadPart {
-    long pid = 0;     // FreeCAD's process
-    bool gui = false; // shown in FreeCAD's window
+    long pid = 0;                               // FreeCAD's process
+    bool gui = false;                           // shown in FreeCAD's window
+    std::map<std::string, std::string> normals; // of each sketch's plane, by label
     std::vector<FreeCadObject> objects;
     double volume = 0;
     bool valid = false;
@@ -54,7 +56,9 @@ inline std::optional<FreeCadPart> Describe() {
         std::istringstream cells(line);
         for (std::string cell; std::getline(cells, cell, '\t');)
             f.push_back(cell);
-        if (f.size() == 3 && f[0] == "volume") {
+        if (f.size() == 3 && f[0] == "normal") {
+            part.normals[f[1]] = f[2];
+        } else if (f.size() == 3 && f[0] == "volume") {
             part.volume = std::stod(f[1]);
             part.valid = f[2] == "1";
         } else if (f.size() == 4) {
