@@ -23,7 +23,7 @@ protected:
         ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under tests/support/with_xvfb.sh";
         // FreeCAD's window on that server, whatever platform the rest of the suite uses.
         unsetenv("QT_QPA_PLATFORM");
-        bus::RegisterLocalServer(krepiks::SolidWorksProgId, KREPIKS_FREECAD);
+        cadClsid_ = bus::RegisterLocalServer(krepiks::SolidWorksProgId, KREPIKS_FREECAD);
     }
     void TearDown() override {
         krepiks::ReleaseSolidWorks();
@@ -32,9 +32,10 @@ protected:
         BusTest::TearDown();
         UnregisterClassObject(krepiks::SolidWorksProgId);
     }
+    CLSID cadClsid_;
 };
 
-TEST_F(FreeCadWindow, TheBodyAppearsInFreeCadsWindowAndCloseEndsFreeCad) {
+TEST_F(FreeCadWindow, TheBodyAppearsInFreeCadsWindowOutlivesTheClientAndCloseEndsFreeCad) {
     krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
     ASSERT_NO_THROW(krepiks::BuildModel(bolt));
     const auto part = freecadtest::Describe();
@@ -43,6 +44,16 @@ TEST_F(FreeCadWindow, TheBodyAppearsInFreeCadsWindowAndCloseEndsFreeCad) {
     ASSERT_EQ(part->objects.size(), 7u);
     EXPECT_EQ(part->objects.back().label, "Вырез-Повернуть1");
     EXPECT_TRUE(part->valid);
+
+    // Krepiks ending lets go of its references only: the part stays open in FreeCAD, and a
+    // later client attaches to the FreeCAD served there.
+    krepiks::ReleaseSolidWorks();
+    const auto kept = freecadtest::Describe();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->pid, part->pid);
+    DispatchPtr app;
+    ASSERT_EQ(GetActiveObject(cadClsid_, nullptr, app.put()), S_OK);
+    krepiks::SolidWorksApp = Variant::fromDispatch(app);
 
     // The part was built, not drawn by the user: FreeCAD quits without asking about it.
     ASSERT_NO_THROW(krepiks::CloseSolidWorks());
