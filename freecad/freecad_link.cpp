@@ -123,7 +123,22 @@ std::optional<cad::PartTemplate> FreeCadLink::loadTemplate(const std::string& pa
     std::string why;
     if (!ensureRunning(&why))
         return fail(cad::TemplateFault::Unreadable, why);
-    const auto planes = ask("template_planes(" + PyText(path) + ")", why);
+    std::optional<std::string> planes;
+    if (process_.ready()) {
+        planes = ask("template_planes(" + PyText(path) + ")", why);
+    } else {
+        // FreeCAD's window may take longer to come up than a call may last; a headless
+        // FreeCAD of its own reads the template meanwhile.
+        FreeCadProcess reader;
+        FreeCadProcess::Answer answer;
+        if (reader.start(false, &why))
+            answer = reader.request("template_planes(" + PyText(path) + ")");
+        else
+            answer.text = why;
+        if (answer.ok)
+            planes = answer.text;
+        why = answer.text;
+    }
     if (!planes)
         return fail(cad::TemplateFault::Unreadable, "'" + path + "': " + why);
     // The named planes of the FreeCAD document, in millimetres as FreeCAD keeps every part.
