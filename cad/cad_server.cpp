@@ -19,6 +19,11 @@ SessionViewFactory& ViewFactory() {
     return factory;
 }
 
+std::function<void(const std::shared_ptr<CadSession>&)>& StartHook() {
+    static std::function<void(const std::shared_ptr<CadSession>&)> hook;
+    return hook;
+}
+
 Variant ObjectResult(automation::IDispatch* object) {
     return Variant::fromDispatch(DispatchPtr(object));
 }
@@ -26,6 +31,8 @@ Variant ObjectResult(automation::IDispatch* object) {
 Variant NoObject() {
     return Variant::fromDispatch(DispatchPtr());
 }
+
+} // namespace
 
 // Every object of an application answers as a vanished server once the application ends.
 class SessionObject : public automation::DispatchObject {
@@ -44,13 +51,21 @@ public:
                    automation::EXCEPINFO* excepInfo, uint32_t* argErr) override {
         if (!session_->alive())
             return automation::RPC_E_DISCONNECTED;
-        return DispatchObject::Invoke(dispid, lcid, flags, params, result, excepInfo, argErr);
+        const HRESULT hr =
+            DispatchObject::Invoke(dispid, lcid, flags, params, result, excepInfo, argErr);
+        if (hr != automation::S_OK || !session_->callFollower_)
+            return hr;
+        // The follower may end the session and with it this object's last reference.
+        const std::shared_ptr<CadSession> keep = session_;
+        return keep->callFollower_(excepInfo);
     }
 
 protected:
     explicit SessionObject(std::shared_ptr<CadSession> session) : session_(std::move(session)) {}
     std::shared_ptr<CadSession> session_;
 };
+
+namespace {
 
 class DocumentObject : public SessionObject {
 protected:
@@ -263,6 +278,10 @@ public:
     }
 };
 
+void SetSessionStartHook(std::function<void(const std::shared_ptr<CadSession>&)> hook) {
+    StartHook() = std::move(hook);
+}
+
 void SetSessionViewFactory(SessionViewFactory factory) {
     ViewFactory() = std::move(factory);
 }
@@ -299,7 +318,8 @@ std::shared_ptr<PartDocument> CadSession::newDocument(const std::string& templat
         return nullptr;
     TemplateError why;
     const auto loading = std::chrono::steady_clock::now();
-    auto partTemplate = LoadPartTemplate(templatePath, &why);
+    auto partTemplate = templateLoader_ ? templateLoader_(templatePath, &why)
+                                        : LoadPartTemplate(templatePath, &why);
     lastTemplateLoad_ = std::chrono::steady_clock::now() - loading;
     if (!partTemplate) {
         if (error)
@@ -379,6 +399,8 @@ automation::DispatchPtr CadSession::applicationObject() {
 
 automation::DispatchPtr CreateCadApplication(bool allowView, std::shared_ptr<CadSession>* out) {
     auto session = std::make_shared<CadSession>(allowView);
+    if (StartHook())
+        StartHook()(session);
     if (out)
         *out = session;
     return session->applicationObject();

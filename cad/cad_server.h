@@ -72,6 +72,16 @@ public:
     // The view attached while visible, if any.
     SessionView* view() const { return view_.get(); }
 
+    // For a program that carries this application's documents into another CAD program.
+    // The loader reads each template in place of LoadPartTemplate. The follower runs after
+    // every call on an object of this application that succeeded; an error it returns (with
+    // excepInfo filled in for DISP_E_EXCEPTION) becomes the call's.
+    using TemplateLoader =
+        std::function<std::optional<PartTemplate>(const std::string& path, TemplateError* error)>;
+    using CallFollower = std::function<automation::HRESULT(automation::EXCEPINFO* excepInfo)>;
+    void setTemplateLoader(TemplateLoader loader) { templateLoader_ = std::move(loader); }
+    void setCallFollower(CallFollower follower) { callFollower_ = std::move(follower); }
+
 private:
     void changed();
     void updateView();
@@ -87,8 +97,11 @@ private:
     int templateFailures_ = 0;
     std::chrono::nanoseconds lastTemplateLoad_{0};
     std::unique_ptr<SessionView> view_;
+    TemplateLoader templateLoader_;
+    CallFollower callFollower_;
     automation::IDispatch* application_ = nullptr; // not owned; cleared when it goes
     friend class ApplicationObject;
+    friend class SessionObject;
 };
 
 // A new application with a session of its own. allowView false keeps it windowless even
@@ -101,6 +114,10 @@ automation::DispatchPtr CreateCadApplication(bool allowView = true,
 // once it has quit. The running one is also in the running-object table.
 void RegisterCadServer();
 void UnregisterCadServer();
+
+// Called with each application creation makes (not the running one handed out again), and
+// with each one a replay makes, before any call reaches it.
+void SetSessionStartHook(std::function<void(const std::shared_ptr<CadSession>&)> hook);
 
 // The application that creation would hand out now, if one runs.
 std::shared_ptr<CadSession> RunningCadSession();

@@ -14,10 +14,10 @@
 #include <TopoDS_Shape.hxx>
 #include <array>
 #include <functional>
-#include <optional>
 #include <gp_Ax1.hxx>
 #include <gp_Ax3.hxx>
 #include <gp_Pnt2d.hxx>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,11 +56,6 @@ struct ReferenceAxis {
 
 enum class FeatureKind { Sketch, Revolve, Extrusion, Axis, RevolveCut };
 
-struct FeatureRecord {
-    std::string name;
-    FeatureKind kind;
-};
-
 // A feature asked for and not made: under the name it would have had (taking nothing from
 // the numbering), after the features made before it, and why not, for the person at the
 // window (in Russian).
@@ -88,6 +83,20 @@ struct ExtrusionParams {
     double depth2 = 0;
     bool draft1 = false, draft2 = false;
     bool merge = true;
+};
+
+// What a feature was made from, for a program that makes the part again elsewhere.
+struct FeatureInputs {
+    int profile = -1;                   // the sketch of a revolve or extrusion
+    std::optional<SelectedEntity> axis; // the line or axis a revolve turned about
+    RevolveParams revolve;
+    ExtrusionParams extrusion;
+};
+
+struct FeatureRecord {
+    std::string name;
+    FeatureKind kind;
+    FeatureInputs inputs = {};
 };
 
 // Orientation of the model view: a row-major rotation from model to view axes.
@@ -165,11 +174,14 @@ private:
     // Each of these says why when it fails.
     bool buildProfile(int sketch, Profile& out, std::string& why) const;
     int profileSketch() const;
+    const SelectedEntity* revolveAxisEntity() const;
+    FeatureInputs revolveInputs(const RevolveParams& params) const;
     bool revolveAxis(gp_Ax1& axis, std::string& why) const;
     bool makeRevolved(const RevolveParams& params, TopoDS_Shape& out, std::string& why) const;
     bool pickFace(const gp_Pnt& point, TopoDS_Face& face) const;
     bool setBody(const TopoDS_Shape& shape);
-    void finishFeature(FeatureKind kind, const char* baseName, int& counter);
+    void finishFeature(FeatureKind kind, const char* baseName, int& counter,
+                       FeatureInputs inputs = {});
     // Notes the feature that could not be made; returns false.
     bool refuse(FeatureKind kind, std::string name, std::string why);
     // Notes a sketch entity that could not be made in the open sketch; returns false.

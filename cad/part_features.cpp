@@ -34,17 +34,20 @@ std::optional<TopoDS_Shape> Added(const TopoDS_Shape& body, const TopoDS_Shape& 
 } // namespace
 
 // The axis of a revolve: the selected line or axis with mark 4, else any selected one.
-bool PartDocument::revolveAxis(gp_Ax1& axis, std::string& why) const {
+const SelectedEntity* PartDocument::revolveAxisEntity() const {
     const SelectedEntity* chosen = nullptr;
     for (const SelectedEntity& s : selection_)
         if (s.kind == EntityKind::SketchSegment || s.kind == EntityKind::Axis) {
-            if (s.mark == 4) {
-                chosen = &s;
-                break;
-            }
+            if (s.mark == 4)
+                return &s;
             if (!chosen)
                 chosen = &s;
         }
+    return chosen;
+}
+
+bool PartDocument::revolveAxis(gp_Ax1& axis, std::string& why) const {
+    const SelectedEntity* chosen = revolveAxisEntity();
     if (!chosen) {
         why = "не выбрана ось вращения";
         return false;
@@ -140,11 +143,21 @@ bool PartDocument::refuse(FeatureKind kind, std::string name, std::string why) {
     return false;
 }
 
-void PartDocument::finishFeature(FeatureKind kind, const char* baseName, int& counter) {
+void PartDocument::finishFeature(FeatureKind kind, const char* baseName, int& counter,
+                                 FeatureInputs inputs) {
     active_ = -1;
-    features_.push_back({baseName + std::to_string(++counter), kind});
+    features_.push_back({baseName + std::to_string(++counter), kind, std::move(inputs)});
     selection_.clear();
     changed();
+}
+
+FeatureInputs PartDocument::revolveInputs(const RevolveParams& params) const {
+    FeatureInputs inputs;
+    inputs.profile = profileSketch();
+    if (const SelectedEntity* axis = revolveAxisEntity())
+        inputs.axis = *axis;
+    inputs.revolve = params;
+    return inputs;
 }
 
 bool PartDocument::featureRevolve(const RevolveParams& params) {
@@ -164,7 +177,7 @@ bool PartDocument::featureRevolve(const RevolveParams& params) {
     });
     if (!result || !setBody(*result))
         return fail("тело вращения не удалось объединить с телом детали");
-    finishFeature(FeatureKind::Revolve, base, revolveCounter_);
+    finishFeature(FeatureKind::Revolve, base, revolveCounter_, revolveInputs(params));
     return true;
 }
 
@@ -199,7 +212,7 @@ bool PartDocument::featureRevolveCut(const RevolveParams& params) {
     });
     if (!ok || !setBody(*result))
         return fail(why);
-    finishFeature(FeatureKind::RevolveCut, base, cutCounter_);
+    finishFeature(FeatureKind::RevolveCut, base, cutCounter_, revolveInputs(params));
     return true;
 }
 
@@ -256,7 +269,10 @@ bool PartDocument::featureExtrusion(const ExtrusionParams& p) {
     });
     if (!ok || !setBody(*result))
         return fail(why);
-    finishFeature(FeatureKind::Extrusion, base, extrusionCounter_);
+    FeatureInputs inputs;
+    inputs.profile = profileSketch();
+    inputs.extrusion = p;
+    finishFeature(FeatureKind::Extrusion, base, extrusionCounter_, std::move(inputs));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "design/unit4.h"
 #include "model/solidworks.h"
 #include "automation/bus/local_client.h"
+#include "automation/bus/user_registration.h"
 #include "platform/browser/browser.h"
 #include "platform/exception.h"
 #include "platform/ui_effects.h"
@@ -110,9 +111,10 @@ int RunKrepiks(int argc, char** argv) {
         });
     KrepiksApplication app(argc, argv);
     qInstallMessageHandler(previous);
-    // The CAD application is served by krepiks-cad, installed beside this program.
-    automation::bus::RegisterLocalServer(SolidWorksProgId,
-                                         automation::bus::ExecutableDirectory() + "krepiks-cad");
+    // The CAD application is the program the user registered for it, or else krepiks-cad,
+    // installed beside this program.
+    automation::bus::RegisterUserLocalServer(
+        SolidWorksProgId, automation::bus::ExecutableDirectory() + "krepiks-cad");
     return ExecKrepiks(app);
 }
 

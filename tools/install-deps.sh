@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
   xvfb xauth libgl1-mesa-dri libx11-dev
+  freecad
 )
 
 missing=()

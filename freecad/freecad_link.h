@@ -1,0 +1,71 @@
+#pragma once
+// Carries the documents of one CAD application into FreeCAD. The application's own document
+// model decides what every call means (selection by name and by point, the axis of a
+// cylindrical face, the template's planes and unit); after each call the link makes in
+// FreeCAD what that call added: a PartDesign Body per document, a Sketcher sketch per sketch,
+// and a labelled feature per feature, named as the application names them.
+#include "cad/cad_server.h"
+#include "freecad/freecad_process.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace krepiks::freecad {
+
+class FreeCadLink {
+public:
+    // Follows session from now on: installs its template loader and call follower.
+    explicit FreeCadLink(std::shared_ptr<cad::CadSession> session);
+    ~FreeCadLink();
+
+    // Whether FreeCAD can be started at all here; why not, when it cannot.
+    static bool Available(std::string* why);
+
+    // The running FreeCAD, if any (for watching its end while idle).
+    FreeCadProcess& process() { return process_; }
+
+    // What FreeCAD holds for a document: its objects (name, type, label, valid) and the
+    // body's volume in mm³ and validity, one per line; empty when it is not there.
+    std::string describe(const cad::PartDocument& doc);
+    // Saves a document as .FCStd (a copy) or STEP; why not, when it fails.
+    bool save(const cad::PartDocument& doc, const std::string& path, std::string* error);
+
+    // The application quit: FreeCAD is told to end as its own File → Quit would.
+    void quit();
+
+private:
+    struct Mirror {
+        std::string key;                     // the FreeCAD document's name
+        size_t sketches = 0;                 // sketches carried over: ids "s1", "s2", …
+        std::vector<std::vector<int>> lines; // geometry index per line; -1 for none
+        std::vector<int> geometries;         // geometries made per sketch
+        size_t axes = 0;                     // reference axes carried over: "a1", …
+        size_t features = 0;                 // features carried over: "f1", …
+        int zooms = 0;
+    };
+
+    automation::HRESULT follow(automation::EXCEPINFO* excepInfo);
+    std::optional<cad::PartTemplate> loadTemplate(const std::string& path,
+                                                  cad::TemplateError* error);
+    bool ensureRunning(std::string* error);
+    // Brings one document up to date; false with the reason when FreeCAD failed.
+    bool sync(const cad::PartDocument& doc, Mirror& mirror, std::string& why);
+    bool flushLines(const cad::PartDocument& doc, Mirror& mirror, std::string& why);
+    bool feature(const cad::PartDocument& doc, const cad::FeatureRecord& record, Mirror& mirror,
+                 std::string& why);
+    // Sends an expression and waits for its value; nothing with why when it failed.
+    std::optional<std::string> ask(const std::string& expression, std::string& why);
+    // Sends an expression whose value is not needed; its failure shows when the call settles.
+    bool post(const std::string& expression, std::string& why);
+
+    std::weak_ptr<cad::CadSession> session_;
+    FreeCadProcess process_;
+    std::map<const cad::PartDocument*, Mirror> mirrors_;
+    std::string pendingTemplate_; // a FreeCAD template read for the next document
+    int documentCounter_ = 0;
+    bool failed_ = false;
+};
+
+} // namespace krepiks::freecad

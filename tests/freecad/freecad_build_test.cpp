@@ -1,0 +1,202 @@
+// The program's own build against krepiks-freecad and a real, headless FreeCAD, checked
+// against the stand-in's part: the same features under the same labels, valid, and the
+// same volume.
+#include "automation/bus/local_client.h"
+#include "automation/bus/protocol.h"
+#include "automation/trace.h"
+#include "bolt_steps.h"
+#include "bus_fixture.h"
+#include "cad/cad_server.h"
+#include "freecad_probe_client.h"
+#include "model/solidworks.h"
+#include "platform/exception.h"
+#include "run_program.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+using namespace automation;
+using namespace bustest;
+using freecadtest::Describe;
+using krepiks::cad::test::BoltDims;
+
+namespace {
+
+struct StandInPart {
+    std::vector<std::string> features;
+    double volume = 0;
+};
+
+// The same build against the stand-in, in this process.
+StandInPart BuildInStandIn(const BoltDims& d) {
+    krepiks::cad::RegisterCadServer();
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(d);
+    krepiks::BuildModel(bolt);
+    krepiks::ReleaseSolidWorks();
+    const auto session = krepiks::cad::RunningCadSession();
+    StandInPart part;
+    const auto doc = session->activeDocument();
+    for (const auto& f : doc->features())
+        part.features.push_back(f.name);
+    part.volume = doc->volume();
+    session->quit();
+    krepiks::cad::UnregisterCadServer();
+    return part;
+}
+
+class FreeCadBuild : public BusTest {
+protected:
+    void SetUp() override {
+        BusTest::SetUp();
+        if (IsSkipped())
+            return;
+        // Headless: the parts are checked in freecadcmd, whatever display the run has.
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        RegisterFreeCad();
+    }
+    // The stand-in's own registration, in this process, replaces this one while it lasts.
+    void RegisterFreeCad() {
+        cadClsid_ = bus::RegisterLocalServer(krepiks::SolidWorksProgId, KREPIKS_FREECAD);
+    }
+    void TearDown() override {
+        // Quit ends krepiks-freecad, and its headless FreeCAD with it.
+        try {
+            krepiks::CloseSolidWorks();
+        } catch (const std::exception&) {
+        }
+        krepiks::ReleaseSolidWorks();
+        EXPECT_TRUE(WaitFor([] {
+            return !QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                bus::BusNameForProgId(krepiks::SolidWorksProgId));
+        }));
+        BusTest::TearDown();
+        UnregisterClassObject(krepiks::SolidWorksProgId);
+        unsetenv("KREPIKS_FREECAD_BIN");
+    }
+    CLSID cadClsid_;
+};
+
+TEST_F(FreeCadBuild, TheWorkedExampleAndEverySampleVariantMatchTheStandIn) {
+    std::vector<BoltDims> bolts{krepiks::cad::test::WorkedExample()};
+    for (const BoltDims& d : krepiks::cad::test::SampleVariants())
+        bolts.push_back(d);
+    ASSERT_EQ(bolts.size(), 13u);
+    std::vector<StandInPart> expected;
+    for (const BoltDims& d : bolts)
+        expected.push_back(BuildInStandIn(d));
+    RegisterFreeCad();
+
+    const std::vector<std::string> types{"Sketcher::SketchObject", "PartDesign::Revolution",
+                                         "Sketcher::SketchObject", "PartDesign::Pad",
+                                         "PartDesign::Line",       "Sketcher::SketchObject",
+                                         "PartDesign::Groove"};
+    long freecad = 0;
+    for (size_t i = 0; i < bolts.size(); ++i) {
+        SCOPED_TRACE(bolts[i].name);
+        krepiks::TBolt bolt = krepiks::cad::test::BoltOf(bolts[i]);
+        ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+        const auto part = Describe();
+        ASSERT_TRUE(part);
+        // Every build after the first finds FreeCAD running.
+        if (i == 0)
+            freecad = part->pid;
+        EXPECT_EQ(part->pid, freecad);
+        ASSERT_EQ(part->objects.size(), types.size());
+        for (size_t k = 0; k < types.size(); ++k) {
+            EXPECT_EQ(part->objects[k].label, expected[i].features[k]);
+            EXPECT_EQ(part->objects[k].type, types[k]) << part->objects[k].label;
+            EXPECT_TRUE(part->objects[k].valid) << part->objects[k].label;
+        }
+        EXPECT_TRUE(part->valid);
+        EXPECT_NEAR(part->volume, expected[i].volume, 1e-6 * expected[i].volume);
+    }
+    EXPECT_EQ(HelperPids().size(), 0u); // krepiks-freecad writes no pid file
+}
+
+TEST_F(FreeCadBuild, AFreeCadKilledOrHangingFailsTheBuildAndTheNextBuildStartsItAgain) {
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    const auto first = Describe();
+    ASSERT_TRUE(first);
+
+    // Killed between two calls of a build: a later call of that build fails.
+    DispatchPtr app;
+    ASSERT_EQ(CoCreateInstance(cadClsid_, nullptr, CLSCTX_LOCAL_SERVER, app.put()), S_OK);
+    const Variant doc = Call(app.get(), u"NewDocument",
+                             {Variant::fromBStr(BStr(u"" KREPIKS_PART_TEMPLATE)),
+                              Variant::fromInt(0), Variant::fromInt(0), Variant::fromInt(0)});
+    ASSERT_TRUE(doc.dispVal());
+    ::kill(static_cast<pid_t>(first->pid), SIGKILL);
+    EXPECT_ANY_THROW({
+        const Variant sketches = krepiks::cad::test::Call(doc.dispVal().get(), u"SketchManager");
+        krepiks::cad::test::Call(sketches.dispVal().get(), u"InsertSketch",
+                                 {Variant::fromBool(true)});
+        krepiks::cad::test::Call(sketches.dispVal().get(), u"CreateLine",
+                                 {Variant::fromInt(0), Variant::fromInt(0), Variant::fromInt(0),
+                                  Variant::fromDouble(0.01), Variant::fromInt(0),
+                                  Variant::fromInt(0)});
+    });
+    app.reset();
+
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    const auto second = Describe();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->pid, first->pid);
+    EXPECT_TRUE(second->valid);
+
+    // Stopped: the build fails once FreeCAD has not answered in time, and the next one
+    // starts a FreeCAD of its own.
+    ::kill(static_cast<pid_t>(second->pid), SIGSTOP);
+    EXPECT_THROW(krepiks::BuildModel(bolt), krepiks::EOleError);
+    ::kill(static_cast<pid_t>(second->pid), SIGKILL);
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    const auto third = Describe();
+    ASSERT_TRUE(third);
+    EXPECT_NE(third->pid, second->pid);
+    EXPECT_TRUE(third->valid);
+}
+
+TEST_F(FreeCadBuild, AFreeCadDocumentAsTheTemplateIsOpenedAsACopyAndItsPlanesServe) {
+    const freecadtest::Folder folder;
+    const std::string path = folder / "template.FCStd";
+    const auto made = freecadtest::RunProgram(
+        QStringLiteral("freecadcmd"), {KREPIKS_MAKE_TEMPLATE},
+        {{QStringLiteral("KREPIKS_TEMPLATE_FILE"), QString::fromStdString(path)}});
+    ASSERT_EQ(made.code, 0) << made.err;
+    const auto before = std::filesystem::last_write_time(path);
+    const StandInPart expected = BuildInStandIn(krepiks::cad::test::WorkedExample());
+    RegisterFreeCad();
+
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    bolt.TemplatePath = path;
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    const auto part = Describe();
+    ASSERT_TRUE(part);
+    ASSERT_EQ(part->objects.size(), expected.features.size());
+    EXPECT_EQ(part->objects.back().label, "Вырез-Повернуть1");
+    EXPECT_TRUE(part->valid);
+    // The chamfer sketch opened on the template's «Сверху», found by its label.
+    EXPECT_EQ(part->normals.at("Эскиз3"), "0.000000000 1.000000000 0.000000000");
+    EXPECT_NEAR(part->volume, expected.volume, 1e-6 * expected.volume);
+    EXPECT_EQ(std::filesystem::last_write_time(path), before);
+}
+
+TEST_F(FreeCadBuild, WithoutFreeCadTheServerCannotStart) {
+    const auto empty = std::filesystem::temp_directory_path() / "krepiks-no-freecad";
+    std::filesystem::create_directories(empty);
+    setenv("KREPIKS_FREECAD_BIN", empty.c_str(), 1);
+    DispatchPtr app;
+    const HRESULT created = CoCreateInstance(cadClsid_, nullptr, CLSCTX_LOCAL_SERVER, app.put());
+    EXPECT_EQ(created, CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_EQ(OleErrorText(created), "Server execution failed");
+    // The build then tries to attach, as after any failed creation, and fails there.
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    EXPECT_THROW(krepiks::BuildModel(bolt), krepiks::EOleSysError);
+}
+
+} // namespace
