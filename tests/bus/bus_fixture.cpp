@@ -23,6 +23,14 @@ std::string& PrivateBusAddress() {
     return address;
 }
 
+std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 bool ProcessRunning(long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;

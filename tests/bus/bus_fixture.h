@@ -16,6 +16,8 @@ namespace bustest {
 std::string& PrivateBusAddress();
 
 bool ProcessRunning(long pid);
+// The lines of a text file, such as a call trace; none when it cannot be read.
+std::vector<std::string> Lines(const std::string& path);
 // Waits until done() holds or the time is up; whether it held.
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(60000));

@@ -27,14 +27,6 @@ krepiks::TBolt WorkedExample() {
     return bolt;
 }
 
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 class CadThroughTheBus : public BusTest {
 protected:
     void SetUp() override {

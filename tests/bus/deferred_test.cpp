@@ -22,14 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 class Deferred : public BusTest {
 protected:
     void TearDown() override {
