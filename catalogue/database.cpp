@@ -1,5 +1,7 @@
 #include "catalogue/database.h"
 
+#include "catalogue/connection_service.h"
+#include "catalogue/server_engine.h"
 #include "platform/exception.h"
 
 #include <QDir>
@@ -32,7 +34,9 @@ const char AdoConnectionString[] =
 
 namespace {
 
-[[noreturn]] void fail(const QString& message) { throw EDatabaseError(message.toStdString()); }
+[[noreturn]] void fail(const QString& message) {
+    throw EDatabaseError(message.toStdString());
+}
 
 // Provider-style texts, so that reports read as they would on the original platform.
 QString providerMessage(const QSqlError& error, const QString& filePath) {
@@ -114,6 +118,10 @@ void bind(sqlite3* handle, sqlite3_stmt* statement, int index, const QVariant& v
 // as double, text as QString, blobs as QByteArray, and no value as a null.
 void ReadSnapshot(const QSqlDatabase& db, const QString& text, const QVariantList& parameters,
                   const QString& filePath, QSqlRecord& columns, std::vector<QVariant>& cells) {
+    if (PGconn* server = server::Handle(db)) {
+        server::ReadSnapshot(server, text, parameters, columns, cells);
+        return;
+    }
     const QVariant driverHandle = db.driver() ? db.driver()->handle() : QVariant();
     sqlite3* handle = driverHandle.isValid() && qstrcmp(driverHandle.typeName(), "sqlite3*") == 0
                           ? *static_cast<sqlite3* const*>(driverHandle.constData())
@@ -262,13 +270,18 @@ void CheckFields(const TADOConnection& connection, const QString& owner, const Q
         if (!found)
             fail(prefix + QStringLiteral("Field '%1' not found").arg(field.name));
     }
-    // The declared types, as the file states them; a result's values do not tell them.
-    QSqlQuery info(connection.database());
-    if (!info.exec(QStringLiteral("pragma table_info(%1)").arg(quoted(unquoted(table)))))
-        fail(providerMessage(info.lastError(), connection.filePath()));
-    while (info.next()) {
-        const QString column = info.value(1).toString();
-        const QString declared = info.value(2).toString();
+    // The declared types, as the catalogue states them; a result's values do not tell them.
+    std::vector<std::pair<QString, QString>> types;
+    if (PGconn* server = server::Handle(connection.database())) {
+        types = server::DeclaredTypes(server, table);
+    } else {
+        QSqlQuery info(connection.database());
+        if (!info.exec(QStringLiteral("pragma table_info(%1)").arg(quoted(unquoted(table)))))
+            fail(providerMessage(info.lastError(), connection.filePath()));
+        while (info.next())
+            types.emplace_back(info.value(1).toString(), info.value(2).toString());
+    }
+    for (const auto& [column, declared] : types) {
         for (const FieldDef& field : fields) {
             if (field.name.compare(column, Qt::CaseInsensitive) != 0)
                 continue;
@@ -312,7 +325,9 @@ TADOConnection::~TADOConnection() {
         QSqlDatabase::removeDatabase(name_);
 }
 
-QSqlDatabase TADOConnection::database() const { return QSqlDatabase::database(name_, false); }
+QSqlDatabase TADOConnection::database() const {
+    return QSqlDatabase::database(name_, false);
+}
 
 void TADOConnection::noteStatement(const QString& statement) const {
     if (onStatement)
@@ -322,15 +337,18 @@ void TADOConnection::noteStatement(const QString& statement) const {
 void TADOConnection::Open() {
     if (connected_)
         return;
+    if (!CatalogueServiceFile().isEmpty()) {
+        openServer();
+        return;
+    }
+    onServer_ = false;
     const QString source = connectionStringValue(ConnectionString, QStringLiteral("Data Source"));
     filePath_ = QFileInfo(QDir::current(), source).absoluteFilePath();
     const QFileInfo info(filePath_);
     if (!info.exists() || !info.isFile())
         fail(QStringLiteral("Could not find file '%1'.").arg(filePath_));
 
-    QSqlDatabase db = QSqlDatabase::contains(name_) ? QSqlDatabase::database(name_, false)
-                                                    : QSqlDatabase::addDatabase(
-                                                          QStringLiteral("QSQLITE"), name_);
+    QSqlDatabase db = driverDatabase(QStringLiteral("QSQLITE"));
     // mode=rw opens read-write and never creates: a missing file stays missing.
     QUrl uri = QUrl::fromLocalFile(filePath_);
     uri.setQuery(QStringLiteral("mode=rw"));
@@ -350,6 +368,157 @@ void TADOConnection::Open() {
     connected_ = true;
 }
 
+QSqlDatabase TADOConnection::driverDatabase(const QString& driver) {
+    if (QSqlDatabase::contains(name_)) {
+        if (QSqlDatabase::database(name_, false).driverName() == driver)
+            return QSqlDatabase::database(name_, false);
+        QSqlDatabase::removeDatabase(name_);
+    }
+    return QSqlDatabase::addDatabase(driver, name_);
+}
+
+void TADOConnection::openServer() {
+    onServer_ = true;
+    filePath_.clear();
+    QSqlDatabase db = driverDatabase(QStringLiteral("QPSQL"));
+    // Host, database, user and password all come from the service and libpq's own files.
+    db.setConnectOptions(QStringLiteral("service=%1").arg(QLatin1String(CatalogueService)));
+    if (!db.open()) {
+        QString message = db.lastError().databaseText().trimmed();
+        if (message.isEmpty())
+            message = db.lastError().text();
+        fail(message);
+    }
+    PGconn* server = server::Handle(db);
+    if (!server || PQsetClientEncoding(server, "UTF8") != 0) {
+        db.close();
+        fail(QStringLiteral("The catalogue server does not take UTF-8 text."));
+    }
+    connected_ = true;
+}
+
+void TADOConnection::Ensure() {
+    if (connected_ && onServer_ && server::Lost(server::Handle(database())))
+        Close();
+    if (!connected_)
+        Open();
+}
+
+QString TADOConnection::Identifier(const QString& name) const {
+    return onServer_ ? server::FoldedIdentifier(name) : unquoted(name);
+}
+
+QString TADOConnection::KeyColumn(const QString& table) const {
+    QString key;
+    if (PGconn* server = server::Handle(database())) {
+        key = server::PrimaryKey(server, table);
+    } else {
+        const QSqlIndex index = database().primaryIndex(unquoted(table));
+        if (index.count() == 1)
+            key = index.fieldName(0);
+    }
+    if (key.isEmpty())
+        fail(QStringLiteral("Insufficient key column information for updating or refreshing."));
+    return key;
+}
+
+namespace {
+
+// What the optimistic check says when the row read is no longer there as it was read.
+const char RowChanged[] = "Row cannot be located for updating. Some values may have been "
+                          "changed since it was last read.";
+
+} // namespace
+
+QVariant TADOConnection::InsertRow(const QString& table, const QStringList& columns,
+                                   const QVariantList& values, const QString& key) {
+    QStringList names;
+    for (const QString& column : columns)
+        names.append(quoted(column));
+    QString statement =
+        names.isEmpty()
+            ? QStringLiteral("insert into %1 default values").arg(quoted(Identifier(table)))
+            : QStringLiteral("insert into %1 (%2) values (%3)")
+                  .arg(quoted(Identifier(table)), names.join(QLatin1Char(',')),
+                       QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+    if (PGconn* server = server::Handle(database())) {
+        if (!key.isEmpty())
+            statement += QStringLiteral(" returning %1").arg(quoted(key));
+        noteStatement(statement);
+        const server::Result result = server::Exec(server, statement, values);
+        return key.isEmpty() || PQntuples(result.get()) != 1
+                   ? QVariant()
+                   : server::CellValue(result.get(), 0, 0);
+    }
+    noteStatement(statement);
+    QSqlQuery query(database());
+    if (!query.prepare(statement))
+        fail(providerMessage(query.lastError(), filePath_));
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    if (!query.exec())
+        fail(providerMessage(query.lastError(), filePath_));
+    return query.lastInsertId();
+}
+
+void TADOConnection::UpdateRow(const QString& table, const QStringList& columns,
+                               const QVariantList& values, const QVariantList& originals,
+                               const QString& key, const QVariant& keyValue) {
+    const bool server = onServer_;
+    QStringList sets;
+    QStringList criteria{quoted(key) + QStringLiteral("=?")};
+    for (const QString& column : columns) {
+        sets.append(quoted(column) + QStringLiteral("=?"));
+        // Null-safe: a column read empty must still be empty.
+        criteria.append(quoted(column) + (server ? QStringLiteral(" is not distinct from ?")
+                                                 : QStringLiteral(" is ?")));
+    }
+    const QString statement = QStringLiteral("update %1 set %2 where %3")
+                                  .arg(quoted(Identifier(table)), sets.join(QLatin1Char(',')),
+                                       criteria.join(QStringLiteral(" and ")));
+    QVariantList bound = values;
+    bound.append(keyValue);
+    bound.append(originals);
+    noteStatement(statement);
+    int changed = 0;
+    if (PGconn* handle = server::Handle(database())) {
+        const server::Result result = server::Exec(handle, statement, bound);
+        changed = std::atoi(PQcmdTuples(result.get()));
+    } else {
+        QSqlQuery query(database());
+        if (!query.prepare(statement))
+            fail(providerMessage(query.lastError(), filePath_));
+        for (int i = 0; i < bound.size(); ++i)
+            query.bindValue(i, bound.at(i));
+        if (!query.exec())
+            fail(providerMessage(query.lastError(), filePath_));
+        changed = query.numRowsAffected();
+    }
+    if (changed == 0)
+        fail(QString::fromLatin1(RowChanged));
+}
+
+void TADOConnection::DeleteRow(const QString& table, const QString& key, const QVariant& keyValue) {
+    const QString statement =
+        QStringLiteral("delete from %1 where %2=?").arg(quoted(Identifier(table)), quoted(key));
+    noteStatement(statement);
+    int removed = 0;
+    if (PGconn* server = server::Handle(database())) {
+        const server::Result result = server::Exec(server, statement, {keyValue});
+        removed = std::atoi(PQcmdTuples(result.get()));
+    } else {
+        QSqlQuery query(database());
+        if (!query.prepare(statement))
+            fail(providerMessage(query.lastError(), filePath_));
+        query.bindValue(0, keyValue);
+        if (!query.exec())
+            fail(providerMessage(query.lastError(), filePath_));
+        removed = query.numRowsAffected();
+    }
+    if (removed == 0)
+        fail(QString::fromLatin1(RowChanged));
+}
+
 void TADOConnection::Close() {
     if (!connected_)
         return;
@@ -360,15 +529,39 @@ void TADOConnection::Close() {
         db.close();
 }
 
-TWriteLock::TWriteLock(TADOConnection& connection) : connection_(connection) {
-    if (!connection_.Connected())
-        connection_.Open();
-    // Immediate: the lock is taken now, before the read, not at the first write after it.
-    const QString statement = QStringLiteral("begin immediate");
-    connection_.noteStatement(statement);
-    QSqlQuery query(connection_.database());
+namespace {
+
+// The one server lock every Krepiks takes to add a variant (an arbitrary fixed number).
+constexpr qlonglong VariantNamesLock = 0x4b726570696b73;
+
+void runLockStatement(TADOConnection& connection, const QString& statement) {
+    connection.noteStatement(statement);
+    if (PGconn* server = server::Handle(connection.database())) {
+        server::Exec(server, statement);
+        return;
+    }
+    QSqlQuery query(connection.database());
     if (!query.exec(statement))
-        fail(providerMessage(query.lastError(), connection_.filePath()));
+        fail(providerMessage(query.lastError(), connection.filePath()));
+}
+
+} // namespace
+
+TWriteLock::TWriteLock(TADOConnection& connection) : connection_(connection) {
+    connection_.Ensure();
+    if (connection_.onServer()) {
+        // Readers never wait on the server; only adders queue behind this lock, and no
+        // longer than another process's file lock would hold them.
+        runLockStatement(connection_, QStringLiteral("begin"));
+        held_ = true;
+        runLockStatement(connection_,
+                         QStringLiteral("set local lock_timeout = %1").arg(BusyTimeoutMs()));
+        runLockStatement(connection_,
+                         QStringLiteral("select pg_advisory_xact_lock(%1)").arg(VariantNamesLock));
+        return;
+    }
+    // Immediate: the lock is taken now, before the read, not at the first write after it.
+    runLockStatement(connection_, QStringLiteral("begin immediate"));
     held_ = true;
 }
 
@@ -379,11 +572,7 @@ TWriteLock::~TWriteLock() {
 void TWriteLock::Commit() {
     if (!held_)
         return;
-    const QString statement = QStringLiteral("commit");
-    connection_.noteStatement(statement);
-    QSqlQuery query(connection_.database());
-    if (!query.exec(statement))
-        fail(providerMessage(query.lastError(), connection_.filePath())); // rolled back later
+    runLockStatement(connection_, QStringLiteral("commit")); // rolled back later on failure
     held_ = false;
 }
 
@@ -394,10 +583,11 @@ void TWriteLock::Release() {
     // Closing the connection has ended the transaction already.
     if (!connection_.Connected())
         return;
-    const QString statement = QStringLiteral("rollback");
-    connection_.noteStatement(statement);
-    QSqlQuery query(connection_.database());
-    query.exec(statement);
+    try {
+        runLockStatement(connection_, QStringLiteral("rollback"));
+    } catch (const EDatabaseError&) {
+        // A lost server has rolled back on its own.
+    }
 }
 
 TADOQuery::TADOQuery(TADOConnection* connection, QObject* parent)
@@ -421,8 +611,7 @@ void TADOQuery::Issue(const QString& statement, const QVariantList& parameters) 
 void TADOQuery::Open() {
     if (state_ != State::Inactive)
         return;
-    if (!connection_->Connected())
-        connection_->Open();
+    connection_->Ensure();
     statement_ = SQL.join(QLatin1Char('\n'));
     connection_->noteStatement(statement_);
     try {
@@ -504,7 +693,9 @@ int TADOQuery::requireField(const QString& name) const {
     return index;
 }
 
-bool TADOQuery::HasField(const QString& name) const { return fieldIndex(name) >= 0; }
+bool TADOQuery::HasField(const QString& name) const {
+    return fieldIndex(name) >= 0;
+}
 
 const QVariant& TADOQuery::fieldRef(const QString& name) const {
     static const QVariant none;
@@ -598,72 +789,55 @@ QString StatementTableName(const QString& statement) {
     return match.captured(1);
 }
 
-QString QuotedIdentifier(const QString& identifier) { return quoted(identifier); }
+QString QuotedIdentifier(const QString& identifier) {
+    return quoted(identifier);
+}
 
-QString TADOQuery::tableName() const { return StatementTableName(statement_); }
+QString TADOQuery::tableName() const {
+    return StatementTableName(statement_);
+}
 
 QString TADOQuery::keyColumn() const {
-    const QSqlIndex key = connection_->database().primaryIndex(tableName());
-    if (key.count() == 1 && fieldIndex(key.fieldName(0)) >= 0)
-        return columns_.fieldName(fieldIndex(key.fieldName(0)));
-    fail(QStringLiteral("Insufficient key column information for updating or refreshing."));
+    const QString key = connection_->KeyColumn(tableName());
+    if (fieldIndex(key) < 0)
+        fail(QStringLiteral("Insufficient key column information for updating or refreshing."));
+    return columns_.fieldName(fieldIndex(key));
 }
 
 void TADOQuery::Post() {
     requireActive();
     if (state_ == State::Browse)
         return;
-    QSqlDatabase db = connection_->database();
     const QString table = tableName();
     QStringList names;
     QVariantList values;
+    QVariantList originals;
     for (int i = 0; i < columns_.count(); ++i)
         if (changed_[i]) {
-            names.append(quoted(columns_.fieldName(i)));
+            names.append(columns_.fieldName(i));
             values.append(buffer_[i]);
+            if (state_ == State::Edit)
+                originals.append(cell(current_, i));
         }
-    QSqlQuery query(db);
-    QString statement;
     if (state_ == State::Insert) {
-        if (names.isEmpty())
-            statement = QStringLiteral("insert into %1 default values").arg(quoted(table));
-        else
-            statement = QStringLiteral("insert into %1 (%2) values (%3)")
-                            .arg(quoted(table), names.join(QLatin1Char(',')),
-                                 QStringList(names.size(), QStringLiteral("?"))
-                                     .join(QLatin1Char(',')));
-    } else {
-        if (names.isEmpty()) {
-            state_ = State::Browse;
-            return;
+        QString key;
+        try {
+            key = keyColumn();
+        } catch (const EDatabaseError&) {
+            // A table without a key takes the row all the same; it just cannot be edited.
         }
-        QStringList sets;
-        for (const QString& n : names)
-            sets.append(n + QStringLiteral("=?"));
-        const QString key = keyColumn();
-        statement = QStringLiteral("update %1 set %2 where %3=?")
-                        .arg(quoted(table), sets.join(QLatin1Char(',')), quoted(key));
-        values.append(cell(current_, fieldIndex(key)));
-    }
-    connection_->noteStatement(statement);
-    if (!query.prepare(statement))
-        fail(providerMessage(query.lastError(), connection_->filePath()));
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
-    if (!query.exec())
-        fail(providerMessage(query.lastError(), connection_->filePath())); // stays in editing
-    if (state_ == State::Insert) {
+        const QVariant assigned = connection_->InsertRow(table, names, values, key);
         // The engine assigned the key; keep it in the snapshot so the row can be edited.
-        const QString key = [&] {
-            const QSqlIndex index = db.primaryIndex(table);
-            return index.count() == 1 ? index.fieldName(0) : QString();
-        }();
-        const int keyIndex = key.isEmpty() ? -1 : fieldIndex(key);
-        if (keyIndex >= 0)
-            buffer_[keyIndex] = query.lastInsertId();
+        if (!key.isEmpty())
+            buffer_[fieldIndex(key)] = assigned;
         cells_.insert(cells_.end(), buffer_.begin(), buffer_.end());
         current_ = rowCount() - 1;
     } else {
+        if (!names.isEmpty()) {
+            const QString key = keyColumn();
+            connection_->UpdateRow(table, names, values, originals, key,
+                                   cell(current_, fieldIndex(key)));
+        }
         std::copy(buffer_.begin(), buffer_.end(),
                   cells_.begin() + static_cast<std::ptrdiff_t>(current_) * names_.size());
     }
@@ -679,15 +853,7 @@ void TADOQuery::Delete() {
         fail(QStringLiteral("Either BOF or EOF is True, or the current record has been "
                             "deleted. Requested operation requires a current record."));
     const QString key = keyColumn();
-    const QString statement =
-        QStringLiteral("delete from %1 where %2=?").arg(quoted(tableName()), quoted(key));
-    connection_->noteStatement(statement);
-    QSqlQuery query(connection_->database());
-    if (!query.prepare(statement))
-        fail(providerMessage(query.lastError(), connection_->filePath()));
-    query.bindValue(0, cell(current_, fieldIndex(key)));
-    if (!query.exec())
-        fail(providerMessage(query.lastError(), connection_->filePath()));
+    connection_->DeleteRow(tableName(), key, cell(current_, fieldIndex(key)));
     const auto row = cells_.begin() + static_cast<std::ptrdiff_t>(current_) * names_.size();
     cells_.erase(row, row + names_.size());
     if (current_ >= rowCount() && current_ > 0)

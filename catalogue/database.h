@@ -1,6 +1,7 @@
 #pragma once
-// The catalogue file behind an ADO-shaped layer: one connection, queries with a static
-// (snapshot) cursor, and append/edit/post of single rows. SQLite holds the data.
+// The catalogue behind an ADO-shaped layer: one connection, queries with a static
+// (snapshot) cursor, and append/edit/post of single rows. SQLite holds the data, or the
+// office's PostgreSQL server where the user's client settings name one.
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlRecord>
@@ -56,14 +57,33 @@ public:
 
     QString ConnectionString = QString::fromUtf8(AdoConnectionString);
 
-    // Opens the file named by Data Source, relative to the current folder, read-write and
-    // never creating it. Throws EDatabaseError.
+    // Opens the server catalogue when a "krepiks" connection service is defined, otherwise
+    // the file named by Data Source, relative to the current folder, read-write and never
+    // creating it. Throws EDatabaseError.
     void Open();
     void Close();
     bool Connected() const { return connected_; }
 
     QSqlDatabase database() const;
     QString filePath() const { return filePath_; }
+    // Whether the catalogue is the office's server rather than the file.
+    bool onServer() const { return onServer_; }
+    // Opens the connection when it is closed, or connects again when the server went away
+    // since the last statement. Throws EDatabaseError.
+    void Ensure();
+
+    // A table or column name as the catalogue's engine keeps it.
+    QString Identifier(const QString& name) const;
+    // The single-column primary key of table as the engine names it; throws when it has none.
+    QString KeyColumn(const QString& table) const;
+    // Row writes of the queries, on columns named as the result names them. An insert
+    // returns the key the engine assigned. An update or delete whose row is no longer as it
+    // was read (originals: the read values of the columns set) throws, and nothing is written.
+    QVariant InsertRow(const QString& table, const QStringList& columns, const QVariantList& values,
+                       const QString& key);
+    void UpdateRow(const QString& table, const QStringList& columns, const QVariantList& values,
+                   const QVariantList& originals, const QString& key, const QVariant& keyValue);
+    void DeleteRow(const QString& table, const QString& key, const QVariant& keyValue);
 
     // Every statement text handed to the engine, as issued.
     std::function<void(const QString&)> onStatement;
@@ -74,9 +94,13 @@ signals:
     void closing();
 
 private:
+    QSqlDatabase driverDatabase(const QString& driver);
+    void openServer();
+
     QString name_;
     QString filePath_;
     bool connected_ = false;
+    bool onServer_ = false;
 };
 
 // The catalogue's write lock, held from a read that decides a write until that write is

@@ -6,7 +6,6 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSqlError>
-#include <QSqlIndex>
 #include <QSqlRecord>
 #include <algorithm>
 #include <cmath>
@@ -23,8 +22,6 @@ constexpr int MaxNameLength = 150;
 [[noreturn]] void fail(const QString& message) {
     throw EDatabaseError(message.toStdString());
 }
-
-QString quoted(const QString& identifier) { return QuotedIdentifier(identifier); }
 
 QLocale numberLocale() {
     QLocale locale;
@@ -125,15 +122,10 @@ void TTableQuery::Open() {
 }
 
 void TTableQuery::execute() {
-    if (!connection_->Connected())
-        connection_->Open();
+    connection_->Ensure();
     connection_->noteStatement(statement_);
-    QSqlQuery query(connection_->database());
-    query.setForwardOnly(true);
-    if (!query.prepare(statement_) || !query.exec())
-        fail(ProviderErrorText(query.lastError(), connection_->filePath()));
-
-    const QSqlRecord record = query.record();
+    std::unique_ptr<RowStream> stream = OpenRowStream(*connection_, statement_);
+    const QSqlRecord record = stream->record();
     std::vector<int> sources;
     for (const QString& name : FieldNames()) {
         int found = -1;
@@ -163,20 +155,18 @@ void TTableQuery::execute() {
     changed_.clear();
     current_ = -1;
     sourceColumn_ = std::move(sources);
-    cursor_ = std::move(query);
+    cursor_ = std::move(stream);
     moreRows_ = true;
     try {
+        QVariantList all;
         while (moreRows_ && static_cast<int>(rows_.size()) < FetchChunk) {
-            if (!cursor_.next()) {
-                const QSqlError error = cursor_.lastError();
+            if (!cursor_->next(all)) {
                 finishCursor();
-                if (error.isValid())
-                    fail(ProviderErrorText(error, connection_->filePath()));
                 break;
             }
             QVariantList row;
             for (int source : sourceColumn_)
-                row.append(cursor_.value(source));
+                row.append(all.at(source));
             rows_.push_back(std::move(row));
         }
     } catch (...) {
@@ -197,24 +187,30 @@ void TTableQuery::execute() {
 
 void TTableQuery::finishCursor() {
     // A cursor still reading holds the file's read lock; let go of it as soon as possible.
-    cursor_.finish();
-    cursor_ = QSqlQuery();
+    cursor_.reset();
     moreRows_ = false;
     postedKeys_.clear();
 }
 
 int TTableQuery::fetchRows(int count) {
     std::vector<QVariantList> fresh;
-    QSqlError error;
+    QString error;
+    QVariantList all;
     while (moreRows_ && static_cast<int>(fresh.size()) < count) {
-        if (!cursor_.next()) {
-            error = cursor_.lastError();
+        try {
+            if (!cursor_->next(all)) {
+                finishCursor();
+                break;
+            }
+        } catch (const EDatabaseError& failure) {
+            // The rows read so far stay shown; the failure is reported after them.
+            error = QString::fromUtf8(failure.what());
             finishCursor();
             break;
         }
         QVariantList row;
         for (int source : sourceColumn_)
-            row.append(cursor_.value(source));
+            row.append(all.at(source));
         if (!postedKeys_.empty() && postedKeys_.count(row[KeyColumn].toLongLong()))
             continue;
         fresh.push_back(std::move(row));
@@ -227,8 +223,8 @@ int TTableQuery::fetchRows(int count) {
             rows_.push_back(std::move(row));
         endInsertRows();
     }
-    if (error.isValid())
-        fail(ProviderErrorText(error, connection_->filePath()));
+    if (!error.isEmpty())
+        fail(error);
     return static_cast<int>(fresh.size());
 }
 
@@ -462,14 +458,15 @@ QString TTableQuery::FieldAsString(const QString& name) const {
     return value.isNull() ? QString() : value.toString();
 }
 
-QString TTableQuery::tableName() const { return StatementTableName(statement_); }
+QString TTableQuery::tableName() const {
+    return StatementTableName(statement_);
+}
 
 QString TTableQuery::keyField() const {
-    const QSqlIndex key = connection_->database().primaryIndex(tableName());
-    if (key.count() != 1 ||
-        key.fieldName(0).compare(FieldNames()[KeyColumn], Qt::CaseInsensitive) != 0)
+    const QString key = connection_->KeyColumn(tableName());
+    if (key.compare(FieldNames()[KeyColumn], Qt::CaseInsensitive) != 0)
         fail(QStringLiteral("Insufficient key column information for updating or refreshing."));
-    return key.fieldName(0);
+    return key;
 }
 
 void TTableQuery::Post() {
@@ -482,20 +479,19 @@ void TTableQuery::Post() {
     const QString table = tableName();
     QStringList names;
     QVariantList values;
+    QVariantList originals;
     for (int i = 0; i < FieldNames().size(); ++i)
         if (changed_[i]) {
-            names.append(quoted(FieldNames()[i]));
+            names.append(connection_->Identifier(FieldNames()[i]));
             values.append(buffer_[i]);
+            if (state_ == State::Edit)
+                originals.append(rows_[current_][i]);
         }
-    QString statement;
+    // A refusal leaves the row in editing, to be corrected or cancelled.
     if (state_ == State::Insert) {
-        if (names.isEmpty())
-            statement = QStringLiteral("insert into %1 default values").arg(quoted(table));
-        else
-            statement =
-                QStringLiteral("insert into %1 (%2) values (%3)")
-                    .arg(quoted(table), names.join(QLatin1Char(',')),
-                         QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+        buffer_[KeyColumn] = connection_->InsertRow(table, names, values, keyField());
+        if (moreRows_)
+            postedKeys_.insert(buffer_[KeyColumn].toLongLong());
     } else {
         if (names.isEmpty()) {
             buffer_.clear();
@@ -503,25 +499,8 @@ void TTableQuery::Post() {
             setState(State::Browse);
             return;
         }
-        QStringList sets;
-        for (const QString& n : names)
-            sets.append(n + QStringLiteral("=?"));
-        statement = QStringLiteral("update %1 set %2 where %3=?")
-                        .arg(quoted(table), sets.join(QLatin1Char(',')), quoted(keyField()));
-        values.append(rows_[current_][KeyColumn]);
-    }
-    connection_->noteStatement(statement);
-    QSqlQuery query(connection_->database());
-    if (!query.prepare(statement))
-        fail(ProviderErrorText(query.lastError(), connection_->filePath()));
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
-    if (!query.exec()) // the row stays in editing, to be corrected or cancelled
-        fail(ProviderErrorText(query.lastError(), connection_->filePath()));
-    if (state_ == State::Insert) {
-        buffer_[KeyColumn] = query.lastInsertId();
-        if (moreRows_)
-            postedKeys_.insert(buffer_[KeyColumn].toLongLong());
+        connection_->UpdateRow(table, names, values, originals, keyField(),
+                               rows_[current_][KeyColumn]);
     }
     rows_[current_] = buffer_;
     buffer_.clear();
@@ -557,15 +536,8 @@ void TTableQuery::Delete() {
     }
     if (rows_.empty())
         fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    const QString statement =
-        QStringLiteral("delete from %1 where %2=?").arg(quoted(tableName()), quoted(keyField()));
-    connection_->noteStatement(statement);
-    QSqlQuery query(connection_->database());
-    if (!query.prepare(statement))
-        fail(ProviderErrorText(query.lastError(), connection_->filePath()));
-    query.bindValue(0, rows_[current_][KeyColumn]);
-    if (!query.exec()) // the row stays where it is
-        fail(ProviderErrorText(query.lastError(), connection_->filePath()));
+    // The row stays where it is when the delete is refused.
+    connection_->DeleteRow(tableName(), keyField(), rows_[current_][KeyColumn]);
     buffer_.clear();
     changed_.clear();
     setState(State::Browse);

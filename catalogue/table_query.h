@@ -4,11 +4,12 @@
 // item model the grid shows. Rows are read from the engine only as far as they are
 // needed, so a large catalogue shows its first screen at once.
 #include "catalogue/database.h"
+#include "catalogue/row_stream.h"
 
 #include <QAbstractTableModel>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -129,7 +130,7 @@ private:
     TADOConnection* connection_;
     State state_ = State::Inactive;
     QString statement_;
-    QSqlQuery cursor_;
+    std::unique_ptr<RowStream> cursor_;
     bool moreRows_ = false;
     std::vector<int> sourceColumn_; // result column of each field
     std::vector<QVariantList> rows_;

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace krepiks::test {
@@ -40,6 +41,27 @@ std::multimap<double, std::vector<double>> RowsByD0(const QString& file) {
         rows.emplace(values[0], std::move(values));
     }
     sqlite3_finalize(s);
+    return rows;
+}
+
+std::multimap<double, std::vector<double>> ServerRowsByD0(const QString& conninfo) {
+    std::multimap<double, std::vector<double>> rows;
+    PGconn* connection = PQconnectdb(conninfo.toUtf8().constData());
+    // float8 comes back as text with every digit it holds; extra_float_digits makes sure.
+    PQclear(PQexec(connection, "set extra_float_digits = 3"));
+    PGresult* result = PQexec(connection, "select d0, d1, d2, D, R, K, L, L2, L3, a, b, c, S, e "
+                                          "from Размеры");
+    if (PQresultStatus(result) == PGRES_TUPLES_OK)
+        for (int r = 0; r < PQntuples(result); ++r) {
+            std::vector<double> values;
+            for (int i = 0; i < 14; ++i)
+                values.push_back(std::strtod(PQgetvalue(result, r, i), nullptr));
+            rows.emplace(values[0], std::move(values));
+        }
+    else
+        ADD_FAILURE() << PQerrorMessage(connection);
+    PQclear(result);
+    PQfinish(connection);
     return rows;
 }
 

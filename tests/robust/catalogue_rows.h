@@ -9,6 +9,8 @@ namespace krepiks::test {
 
 // The dimension columns of each row of Размеры, by its d0: d0 d1 d2 D R K L L2 L3 a b c S e.
 std::multimap<double, std::vector<double>> RowsByD0(const QString& file);
+// The same, read from a catalogue server through libpq's connection string conninfo.
+std::multimap<double, std::vector<double>> ServerRowsByD0(const QString& conninfo);
 
 // The row stored for VariantValues::ForKey(key) holds every typed value, the values derived
 // from them and the default angles, and it is the only row with its d0.

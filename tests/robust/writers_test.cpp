@@ -1,6 +1,7 @@
 // Whole Krepiks processes writing one catalogue at once, and one killed while it writes.
 #include "catalogue_rows.h"
 #include "person.h"
+#include "support/private_postgres.h"
 #include "support/test_catalogue.h"
 
 #include <QProcess>
@@ -14,7 +15,10 @@ namespace {
 
 constexpr int SampleRows = 12;
 
-void StartWriter(QProcess& process, const TestCatalogue& folder, int firstKey, int count) {
+void StartWriter(
+    QProcess& process, const TestCatalogue& folder, int firstKey, int count,
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+    process.setProcessEnvironment(environment);
     process.setProgram(QStringLiteral(KREPIKS_CATALOGUE_WRITER));
     process.setArguments({folder.folder(), QString::number(firstKey), QString::number(count)});
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -107,4 +111,41 @@ TEST(KilledWriter, LeavesASoundFileWithEveryRowItReportedStored) {
     EXPECT_LE(stored, int(posted.size()) + 1);
     if (stored > int(posted.size()))
         ExpectStoredVariant(rows, 30000 + int(posted.size()));
+}
+
+TEST(TwoWritersOnTheServer, EachStoresAllItsVariantsUnderNamesTheServerKeepsDistinct) {
+    const PrivatePostgres server;
+    ASSERT_TRUE(server.failure().isEmpty()) << server.failure().toStdString();
+    server.createCatalogue();
+    // The folder's own bolti.mdb stays untouched: the service names the catalogue.
+    TestCatalogue folder;
+    const QProcessEnvironment environment =
+        server.catalogueEnvironment(server.writeHome(folder.folder() + "/home"));
+    constexpr int PerWriter = 200;
+    QProcess first, second;
+    StartWriter(first, folder, 10000, PerWriter, environment);
+    StartWriter(second, folder, 20000, PerWriter, environment);
+    ASSERT_TRUE(first.waitForStarted() && second.waitForStarted());
+    ASSERT_TRUE(first.waitForFinished(300000));
+    ASSERT_TRUE(second.waitForFinished(300000));
+    const QByteArray out1 = first.readAllStandardOutput();
+    const QByteArray out2 = second.readAllStandardOutput();
+    EXPECT_EQ(first.exitCode(), 0)
+        << out1.toStdString() << first.readAllStandardError().toStdString();
+    EXPECT_EQ(second.exitCode(), 0) << out2.toStdString();
+    EXPECT_EQ(PostedD0(out1).size(), std::size_t(PerWriter));
+    EXPECT_EQ(PostedD0(out2).size(), std::size_t(PerWriter));
+
+    EXPECT_EQ(folder.rowCount("Размеры"), SampleRows);
+    EXPECT_EQ(server.scalar("select count(*) from Размеры"),
+              QString::number(SampleRows + 2 * PerWriter));
+    const QStringList names = PostedNames(out1) + PostedNames(out2);
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()).size(), 2 * PerWriter);
+    EXPECT_EQ(server.scalar("select count(distinct isp) from Размеры"),
+              QString::number(SampleRows + 2 * PerWriter));
+    const auto rows = ServerRowsByD0(server.conninfo());
+    for (int i = 0; i < PerWriter; ++i) {
+        ExpectStoredVariant(rows, 10000 + i);
+        ExpectStoredVariant(rows, 20000 + i);
+    }
 }

@@ -1,6 +1,7 @@
 // The real krepiks executable started on catalogues it cannot use, with the box answered by
 // a person stand-in loaded into the process: the same start-up path as a user's run, with
 // the real message box and its own event loop.
+#include "support/private_postgres.h"
 #include "support/test_catalogue.h"
 
 #include <QDir>
@@ -159,4 +160,44 @@ TEST(StartupProcess, ADisplayThatCannotBeUsedEndsWithOneAndSaysWhy) {
         << run.standardError.toStdString();
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(Entries(folder.folder()), QStringList{});
+}
+
+TEST(StartupProcess, AnUnusableCatalogueServerIsReportedAsABadFileIs) {
+    const krepiks::test::PrivatePostgres server;
+    ASSERT_TRUE(server.failure().isEmpty()) << server.failure().toStdString();
+    // A bolti.mdb beside the program must not be used instead of the named server.
+    TestCatalogue folder;
+    const struct {
+        const char* what;
+        QString serviceLines; // empty: the right server
+        QString password;
+        QString message;
+    } cases[] = {
+        {"unreachable", "host=" + folder.folder() + "/nowhere\ndbname=bolti\nuser=krepiks\n",
+         server.password(), "No such file or directory"},
+        {"wrong password", {}, "not-the-password", "password authentication failed"},
+        {"no such database", "host=" + server.socketFolder() + "\ndbname=nosuch\nuser=krepiks\n",
+         server.password(), "database \"nosuch\" does not exist"},
+        {"tables missing", {}, server.password(), "cannot find the input table or query 'Размеры'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString home = server.writeHome(
+            folder.folder() + "/home-" + QString::number(&c - cases), c.serviceLines, c.password);
+        const Outcome run = RunKrepiksIn(folder.folder(), [&](QProcessEnvironment& env) {
+            const QProcessEnvironment catalogue = server.catalogueEnvironment(home);
+            for (const QString& key : catalogue.keys())
+                env.insert(key, catalogue.value(key));
+            for (const QString& key : env.keys())
+                if (!catalogue.contains(key) && key.startsWith("PG"))
+                    env.remove(key);
+        });
+        ASSERT_TRUE(run.finished);
+        ASSERT_EQ(run.status, QProcess::NormalExit) << run.standardError.toStdString();
+        EXPECT_EQ(run.exitCode, 1);
+        ASSERT_EQ(run.boxes.size(), 1u) << run.standardError.toStdString();
+        EXPECT_EQ(run.boxes[0]["caption"].toString(), "Application Error");
+        EXPECT_TRUE(run.boxes[0]["text"].toString().contains(c.message))
+            << run.boxes[0]["text"].toString().toStdString();
+    }
 }
