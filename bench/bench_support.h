@@ -1,4 +1,5 @@
 #pragma once
+#include <benchmark/benchmark.h>
 // What the benchmarks share: generated catalogues in a temporary folder, the SQLite floor,
 // an effects seam that never blocks, and waiting for a widget's first paint.
 #include "model/bolt.h"
@@ -44,6 +45,12 @@ int ReadNamesWithSqlite(const QString& file, std::size_t* bytes);
 // The engine alone doing what a refill asks of it: the program's own statement, every
 // column of every row read once. Returns the number of rows.
 int ReadRowsWithSqlite(const QString& file, const char* statement, std::size_t* bytes);
+
+// The design window's refill of its list, and the table window's opening until its grid
+// paints, on the catalogue in CatalogueFolder(state.range(0)), or on the server when the
+// user's client settings name one.
+void FillVariantList(benchmark::State& state);
+void OpenTableWindow(benchmark::State& state);
 
 // Answers every box with its first button and keeps the last text, so a benchmark that
 // meets an error box can report it instead of blocking on it.

@@ -36,31 +36,7 @@ void FlushDeletes() {
     QCoreApplication::processEvents();
 }
 
-void SqliteFloor(benchmark::State& state) {
-    const int variants = static_cast<int>(state.range(0));
-    const QString file = CatalogueFile(CatalogueFolder(variants));
-    std::size_t bytes = 0;
-    for (auto _ : state) {
-        if (ReadNamesWithSqlite(file, &bytes) != variants) {
-            state.SkipWithError("the floor read the wrong number of names");
-            return;
-        }
-    }
-    benchmark::DoNotOptimize(bytes);
-}
-
-void SqliteEngine(benchmark::State& state) {
-    const int variants = static_cast<int>(state.range(0));
-    const QString file = CatalogueFile(CatalogueFolder(variants));
-    std::size_t bytes = 0;
-    for (auto _ : state) {
-        if (ReadRowsWithSqlite(file, "select * from  Размеры order by id;", &bytes) != variants) {
-            state.SkipWithError("the engine read the wrong number of rows");
-            return;
-        }
-    }
-    benchmark::DoNotOptimize(bytes);
-}
+} // namespace
 
 void FillVariantList(benchmark::State& state) {
     const int variants = static_cast<int>(state.range(0));
@@ -111,6 +87,34 @@ void OpenTableWindow(benchmark::State& state) {
     Form4 = nullptr;
     delete design;
     FlushDeletes();
+}
+
+namespace {
+
+void SqliteFloor(benchmark::State& state) {
+    const int variants = static_cast<int>(state.range(0));
+    const QString file = CatalogueFile(CatalogueFolder(variants));
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        if (ReadNamesWithSqlite(file, &bytes) != variants) {
+            state.SkipWithError("the floor read the wrong number of names");
+            return;
+        }
+    }
+    benchmark::DoNotOptimize(bytes);
+}
+
+void SqliteEngine(benchmark::State& state) {
+    const int variants = static_cast<int>(state.range(0));
+    const QString file = CatalogueFile(CatalogueFolder(variants));
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        if (ReadRowsWithSqlite(file, "select * from  Размеры order by id;", &bytes) != variants) {
+            state.SkipWithError("the engine read the wrong number of rows");
+            return;
+        }
+    }
+    benchmark::DoNotOptimize(bytes);
 }
 
 void Register() {

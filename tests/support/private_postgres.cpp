@@ -5,7 +5,26 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#ifdef KREPIKS_PRIVATE_POSTGRES_NO_GTEST
+#include <cstdio>
+// Benchmarks have no test to fail: they say it and go on.
+#define ADD_FAILURE() PrintedFailure()
+namespace {
+struct PrintedFailure {
+    std::string text;
+    ~PrintedFailure() { std::fprintf(stderr, "private server: %s\n", text.c_str()); }
+    template <typename T> PrintedFailure& operator<<(const T& value) {
+        if constexpr (std::is_convertible_v<T, std::string>)
+            text += std::string(value);
+        else
+            text += std::to_string(value);
+        return *this;
+    }
+};
+} // namespace
+#else
 #include <gtest/gtest.h>
+#endif
 #include <libpq-fe.h>
 #include <pwd.h>
 #include <stdexcept>

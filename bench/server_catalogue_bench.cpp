@@ -1,0 +1,134 @@
+// The catalogue on a PostgreSQL server of the run's own, on this machine's Unix socket:
+// refilling the variant list against libpq alone running the same statement, and the table
+// window's first screen against the same window on the file.
+#include "bench_support.h"
+#include "catalogue/catalogue_copy.h"
+#include "ratio_reporter.h"
+#include "support/private_postgres.h"
+
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+#include <memory>
+
+namespace krepiks::bench {
+
+namespace {
+
+constexpr int Variants = 100000;
+
+// The server, holding a copy of the file catalogue of Variants rows, and a home folder whose
+// client settings name it; made on first use.
+struct Server {
+    test::PrivatePostgres postgres;
+    QTemporaryDir home;
+    QString failure;
+
+    Server() {
+        failure = postgres.failure();
+        if (!failure.isEmpty())
+            return;
+        postgres.writeHome(home.path());
+        PGconn* connection = PQconnectdb(postgres.conninfo().toUtf8().constData());
+        const CopyResult copied =
+            CopyFileToServer(CatalogueFile(CatalogueFolder(Variants)), connection);
+        PQfinish(connection);
+        if (!copied.ok)
+            failure = copied.message;
+    }
+};
+
+Server& TheServer() {
+    static Server server;
+    return server;
+}
+
+// This process's libpq settings name the server while it lives.
+class OnServer {
+public:
+    OnServer() : home_(qgetenv("HOME")), sysconf_(qgetenv("PGSYSCONFDIR")) {
+        TheServer().postgres.useAsCatalogue(TheServer().home.path());
+    }
+    ~OnServer() {
+        qputenv("HOME", home_);
+        if (sysconf_.isEmpty())
+            qunsetenv("PGSYSCONFDIR");
+        else
+            qputenv("PGSYSCONFDIR", sysconf_);
+    }
+
+private:
+    QByteArray home_, sysconf_;
+};
+
+bool Ready(benchmark::State& state) {
+    if (!TheServer().failure.isEmpty()) {
+        state.SkipWithError(TheServer().failure.toStdString().c_str());
+        return false;
+    }
+    return true;
+}
+
+void ServerList(benchmark::State& state) {
+    if (!Ready(state))
+        return;
+    const OnServer server;
+    FillVariantList(state);
+}
+
+void ServerTableWindow(benchmark::State& state) {
+    if (!Ready(state))
+        return;
+    const OnServer server;
+    OpenTableWindow(state);
+}
+
+// libpq alone: the refill's statement on an open connection, every column of every row read.
+void LibpqFloor(benchmark::State& state) {
+    if (!Ready(state))
+        return;
+    PGconn* connection = PQconnectdb(TheServer().postgres.conninfo().toUtf8().constData());
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        PGresult* result = PQexec(connection, "select * from  Размеры order by id;");
+        const int rows = PQntuples(result);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < PQnfields(result); ++c)
+                bytes += std::strlen(PQgetvalue(result, r, c));
+        PQclear(result);
+        if (rows != Variants) {
+            state.SkipWithError("libpq read the wrong number of rows");
+            break;
+        }
+    }
+    benchmark::DoNotOptimize(bytes);
+    PQfinish(connection);
+}
+
+void Register() {
+    benchmark::RegisterBenchmark("server_list/program", ServerList)
+        ->Arg(Variants)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("server_list/floor", LibpqFloor)
+        ->Arg(Variants)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("server_table_window/program", ServerTableWindow)
+        ->Arg(Variants)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    // The floor is the same window on the file.
+    benchmark::RegisterBenchmark("server_table_window/floor", OpenTableWindow)
+        ->Arg(Variants)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+    SetTarget("server_list/100000", 1.5);
+    SetTarget("server_table_window/100000", 1.0);
+}
+
+[[maybe_unused]] const bool Registered = (Register(), true);
+
+} // namespace
+
+} // namespace krepiks::bench
