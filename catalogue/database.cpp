@@ -18,6 +18,7 @@
 #include <cmath>
 #include <memory>
 #include <sqlite3.h>
+#include <utility>
 
 namespace krepiks {
 
@@ -321,8 +322,12 @@ TADOConnection::TADOConnection(QObject* parent) : QObject(parent) {
 
 TADOConnection::~TADOConnection() {
     Close();
-    if (QSqlDatabase::contains(name_))
+    if (reader_)
+        PQfinish(reader_);
+    if (QSqlDatabase::contains(name_)) {
+        database().close();
         QSqlDatabase::removeDatabase(name_);
+    }
 }
 
 QSqlDatabase TADOConnection::database() const {
@@ -381,6 +386,13 @@ void TADOConnection::openServer() {
     onServer_ = true;
     filePath_.clear();
     QSqlDatabase db = driverDatabase(QStringLiteral("QPSQL"));
+    PGconn* kept = db.isOpen() ? server::Handle(db) : nullptr;
+    // Reads whatever the server sent meanwhile: a session it ended shows as lost here.
+    if (kept && PQconsumeInput(kept) && !server::Lost(kept)) {
+        connected_ = true; // the session kept from the last closing
+        return;
+    }
+    db.close();
     // Host, database, user and password all come from the service and libpq's own files.
     db.setConnectOptions(QStringLiteral("service=%1").arg(QLatin1String(CatalogueService)));
     if (!db.open()) {
@@ -395,6 +407,32 @@ void TADOConnection::openServer() {
         fail(QStringLiteral("The catalogue server does not take UTF-8 text."));
     }
     connected_ = true;
+}
+
+pg_conn* TADOConnection::TakeReader() {
+    PGconn* reader = std::exchange(reader_, nullptr);
+    if (reader && PQconsumeInput(reader) && !server::Lost(reader) &&
+        PQtransactionStatus(reader) == PQTRANS_IDLE)
+        return reader;
+    if (reader)
+        PQfinish(reader);
+    reader = PQconnectdb(QByteArray("service=").append(CatalogueService).constData());
+    if (PQstatus(reader) != CONNECTION_OK || PQsetClientEncoding(reader, "UTF8") != 0) {
+        const QString message = server::ErrorText(reader, nullptr);
+        PQfinish(reader);
+        fail(message);
+    }
+    return reader;
+}
+
+void TADOConnection::KeepReader(pg_conn* reader) {
+    if (!reader)
+        return;
+    if (reader_ || server::Lost(reader) || PQtransactionStatus(reader) != PQTRANS_IDLE) {
+        PQfinish(reader);
+        return;
+    }
+    reader_ = reader;
 }
 
 void TADOConnection::Ensure() {
@@ -525,6 +563,12 @@ void TADOConnection::Close() {
     emit closing();
     connected_ = false;
     QSqlDatabase db = database();
+    // Like the provider's session pooling, a server session that is idle and sound stays
+    // open for the next opening: every statement there sees the others' committed rows
+    // anyway, and signing in again costs more than a refill.
+    PGconn* server = onServer_ ? server::Handle(db) : nullptr;
+    if (server && !server::Lost(server) && PQtransactionStatus(server) == PQTRANS_IDLE)
+        return;
     if (db.isValid())
         db.close();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 class QSqlError;
+struct pg_conn;
 
 namespace krepiks {
 
@@ -85,6 +86,12 @@ public:
                    const QVariantList& originals, const QString& key, const QVariant& keyValue);
     void DeleteRow(const QString& table, const QString& key, const QVariant& keyValue);
 
+    // A second server session for reading rows while this one stays free: the one kept
+    // from the last reading when it is still sound, else a new one. Throws EDatabaseError.
+    pg_conn* TakeReader();
+    // Keeps an idle reading session for the next reading (or ends it when it is not idle).
+    void KeepReader(pg_conn* reader);
+
     // Every statement text handed to the engine, as issued.
     std::function<void(const QString&)> onStatement;
     void noteStatement(const QString& statement) const;
@@ -101,6 +108,7 @@ private:
     QString filePath_;
     bool connected_ = false;
     bool onServer_ = false;
+    pg_conn* reader_ = nullptr;
 };
 
 // The catalogue's write lock, held from a read that decides a write until that write is

@@ -1,6 +1,5 @@
 #include "catalogue/row_stream.h"
 
-#include "catalogue/connection_service.h"
 #include "catalogue/database.h"
 #include "catalogue/server_engine.h"
 #include "platform/exception.h"
@@ -50,19 +49,42 @@ private:
 
 class ServerRows : public RowStream {
 public:
-    explicit ServerRows(const QString& statement)
-        : connection_(PQconnectdb(QByteArray("service=").append(CatalogueService).constData()),
-                      &PQfinish) {
-        if (PQstatus(connection_.get()) != CONNECTION_OK ||
-            PQsetClientEncoding(connection_.get(), "UTF8") != 0)
-            fail(server::ErrorText(connection_.get(), nullptr));
-        if (!PQsendQuery(connection_.get(), statement.toUtf8().constData()) ||
-            !PQsetSingleRowMode(connection_.get()))
-            fail(server::ErrorText(connection_.get(), nullptr));
-        take(); // the first row, or the end, tells the columns
+    ServerRows(TADOConnection& owner, const QString& statement)
+        : owner_(owner), connection_(owner.TakeReader()) {
+        if (!PQsendQueryParams(connection_, statement.toUtf8().constData(), 0, nullptr, nullptr,
+                               nullptr, nullptr, 1) ||
+            !PQsetSingleRowMode(connection_)) {
+            const QString message = server::ErrorText(connection_, nullptr);
+            PQfinish(connection_);
+            connection_ = nullptr;
+            fail(message);
+        }
+        try {
+            take(); // the first row, or the end, tells the columns
+        } catch (...) {
+            owner_.KeepReader(connection_);
+            throw;
+        }
         if (pending_)
             for (int i = 0; i < PQnfields(pending_.get()); ++i)
                 record_.append(QSqlField(QString::fromUtf8(PQfname(pending_.get(), i))));
+    }
+
+    ~ServerRows() override {
+        if (!connection_)
+            return;
+        pending_.reset();
+        if (PQisBusy(connection_) || PQtransactionStatus(connection_) == PQTRANS_ACTIVE) {
+            // Left before the end: the server stops sending, and what is on the way is dropped.
+            if (PGcancel* cancel = PQgetCancel(connection_)) {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+            while (PGresult* rest = PQgetResult(connection_))
+                PQclear(rest);
+        }
+        owner_.KeepReader(connection_);
     }
 
     QSqlRecord record() const override { return record_; }
@@ -80,23 +102,24 @@ public:
 private:
     // Reads the next result: one row, or the empty one that ends the rows.
     void take() {
-        pending_.reset(PQgetResult(connection_.get()));
+        pending_.reset(PQgetResult(connection_));
         if (!pending_)
             return;
         const ExecStatusType status = PQresultStatus(pending_.get());
         if (status == PGRES_SINGLE_TUPLE)
             return;
         if (status != PGRES_TUPLES_OK) {
-            const QString message = server::ErrorText(connection_.get(), pending_.get());
+            const QString message = server::ErrorText(connection_, pending_.get());
             pending_.reset();
             fail(message);
         }
         // The end: drain what follows so that the connection could be used again.
-        while (PGresult* rest = PQgetResult(connection_.get()))
+        while (PGresult* rest = PQgetResult(connection_))
             PQclear(rest);
     }
 
-    std::unique_ptr<PGconn, decltype(&PQfinish)> connection_;
+    TADOConnection& owner_;
+    PGconn* connection_;
     server::Result pending_{nullptr, &PQclear};
     QSqlRecord record_;
 };
@@ -105,7 +128,7 @@ private:
 
 std::unique_ptr<RowStream> OpenRowStream(TADOConnection& connection, const QString& statement) {
     if (connection.onServer())
-        return std::make_unique<ServerRows>(statement);
+        return std::make_unique<ServerRows>(connection, statement);
     return std::make_unique<FileRows>(connection, statement);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace krepiks::server {
 
@@ -78,6 +79,69 @@ QString resultField(const PGresult* result, int field) {
     return text ? QString::fromUtf8(text) : QString();
 }
 
+quint64 bigEndian(const char* bytes, int length) {
+    quint64 value = 0;
+    for (int i = 0; i < length; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+// numeric's wire form: digit count, weight, sign, scale, then base-10000 digits.
+double numericValue(const char* bytes, int length) {
+    if (length < 8)
+        return std::nan("");
+    const int digits = static_cast<int>(bigEndian(bytes, 2));
+    const int weight = static_cast<qint16>(bigEndian(bytes + 2, 2));
+    const unsigned sign = static_cast<unsigned>(bigEndian(bytes + 4, 2));
+    if (sign == 0xC000)
+        return std::nan("");
+    if (sign == 0xD000)
+        return HUGE_VAL;
+    if (sign == 0xF000)
+        return -HUGE_VAL;
+    // Through the decimal text, so that the value rounds as the text form would.
+    QByteArray text = sign == 0x4000 ? "-0." : "0.";
+    for (int i = 0; i < digits && 8 + 2 * i + 1 < length; ++i)
+        text += QByteArray::number(static_cast<int>(bigEndian(bytes + 8 + 2 * i, 2)))
+                    .rightJustified(4, '0');
+    text += "e" + QByteArray::number(4 * (weight + 1));
+    return std::strtod(text.constData(), nullptr);
+}
+
+QVariant binaryValue(Oid type, const char* bytes, int length) {
+    switch (type) {
+    case Int2Oid:
+        return static_cast<qlonglong>(static_cast<qint16>(bigEndian(bytes, 2)));
+    case Int4Oid:
+        return static_cast<qlonglong>(static_cast<qint32>(bigEndian(bytes, 4)));
+    case OidOid:
+        return static_cast<qlonglong>(static_cast<quint32>(bigEndian(bytes, 4)));
+    case Int8Oid:
+        return static_cast<qlonglong>(bigEndian(bytes, 8));
+    case BoolOid:
+        return static_cast<qlonglong>(length > 0 && bytes[0] ? 1 : 0);
+    case Float4Oid: {
+        const quint32 bits = static_cast<quint32>(bigEndian(bytes, 4));
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        return static_cast<double>(value);
+    }
+    case Float8Oid: {
+        const quint64 bits = bigEndian(bytes, 8);
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+    case NumericOid:
+        return numericValue(bytes, length);
+    case ByteaOid:
+        return QByteArray(bytes, length);
+    default:
+        // Text types travel as their UTF-8; any other type is only carried along.
+        return QString::fromUtf8(bytes, length);
+    }
+}
+
 } // namespace
 
 PGconn* Handle(const QSqlDatabase& db) {
@@ -134,7 +198,7 @@ QString ErrorText(PGconn* connection, const PGresult* result) {
                              : primary;
 }
 
-Result Exec(PGconn* connection, const QString& statement, const QVariantList& values) {
+Result Exec(PGconn* connection, const QString& statement, const QVariantList& values, bool binary) {
     if (Lost(connection))
         fail(ErrorText(connection, nullptr));
     int count = 0;
@@ -153,7 +217,7 @@ Result Exec(PGconn* connection, const QString& statement, const QVariantList& va
         }
     }
     Result result(PQexecParams(connection, text.constData(), count, nullptr, pointers.data(),
-                               nullptr, nullptr, 0),
+                               nullptr, nullptr, binary ? 1 : 0),
                   &PQclear);
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
@@ -164,6 +228,9 @@ Result Exec(PGconn* connection, const QString& statement, const QVariantList& va
 QVariant CellValue(const PGresult* result, int row, int column) {
     if (PQgetisnull(result, row, column))
         return QVariant(QMetaType::fromType<QString>());
+    if (PQfformat(result, column) == 1)
+        return binaryValue(PQftype(result, column), PQgetvalue(result, row, column),
+                           PQgetlength(result, row, column));
     const char* text = PQgetvalue(result, row, column);
     switch (PQftype(result, column)) {
     case Int2Oid:
@@ -193,7 +260,7 @@ QVariant CellValue(const PGresult* result, int row, int column) {
 
 void ReadSnapshot(PGconn* connection, const QString& statement, const QVariantList& values,
                   QSqlRecord& columns, std::vector<QVariant>& cells) {
-    const Result result = Exec(connection, statement, values);
+    const Result result = Exec(connection, statement, values, true);
     const int n = PQnfields(result.get());
     const int rows = PQntuples(result.get());
     columns.clear();
@@ -206,11 +273,12 @@ void ReadSnapshot(PGconn* connection, const QString& statement, const QVariantLi
 }
 
 std::vector<std::pair<QString, QString>> DeclaredTypes(PGconn* connection, const QString& table) {
+    // The catalog itself: information_schema's view costs more than the statement it checks.
     const Result result =
         Exec(connection,
-             QStringLiteral("select column_name, data_type from information_schema.columns "
-                            "where table_schema = current_schema() and table_name = ?"),
-             {FoldedIdentifier(table)});
+             QStringLiteral("select attname, format_type(atttypid, atttypmod) from pg_attribute "
+                            "where attrelid = to_regclass(?) and attnum > 0 and not attisdropped"),
+             {table});
     std::vector<std::pair<QString, QString>> types;
     for (int r = 0; r < PQntuples(result.get()); ++r) {
         QString type = QString::fromUtf8(PQgetvalue(result.get(), r, 1));
@@ -226,10 +294,8 @@ QString PrimaryKey(PGconn* connection, const QString& table) {
         Exec(connection,
              QStringLiteral("select a.attname from pg_index i join pg_attribute a "
                             "on a.attrelid = i.indrelid and a.attnum = any(i.indkey) "
-                            "where i.indisprimary and i.indrelid = "
-                            "(select c.oid from pg_class c where c.relname = ? "
-                            "and c.relnamespace = current_schema()::regnamespace)"),
-             {FoldedIdentifier(table)});
+                            "where i.indisprimary and i.indrelid = to_regclass(?)"),
+             {table});
     return PQntuples(result.get()) == 1 ? QString::fromUtf8(PQgetvalue(result.get(), 0, 0))
                                         : QString();
 }

@@ -28,8 +28,10 @@ QString FoldedIdentifier(const QString& identifier);
 // fault where it has one.
 QString ErrorText(PGconn* connection, const PGresult* result);
 
-// Runs one statement, with values for its '?' placeholders. Throws EDatabaseError.
-Result Exec(PGconn* connection, const QString& statement, const QVariantList& values = {});
+// Runs one statement, with values for its '?' placeholders; a binary result carries numbers
+// as their bits rather than as text. Throws EDatabaseError.
+Result Exec(PGconn* connection, const QString& statement, const QVariantList& values = {},
+            bool binary = false);
 
 // Reads a whole result into cells, row after row, with the column names into columns.
 // Integers come out as qlonglong, floating types as double, text as QString and no value
