@@ -273,8 +273,8 @@ void CheckFields(const TADOConnection& connection, const QString& owner, const Q
     }
     // The declared types, as the catalogue states them; a result's values do not tell them.
     std::vector<std::pair<QString, QString>> types;
-    if (PGconn* server = server::Handle(connection.database())) {
-        types = server::DeclaredTypes(server, table);
+    if (server::Handle(connection.database())) {
+        types = connection.ServerColumnTypes(table);
     } else {
         QSqlQuery info(connection.database());
         if (!info.exec(QStringLiteral("pragma table_info(%1)").arg(quoted(unquoted(table)))))
@@ -393,6 +393,8 @@ void TADOConnection::openServer() {
         return;
     }
     db.close();
+    columnTypes_.clear();
+    keyColumns_.clear();
     // Host, database, user and password all come from the service and libpq's own files.
     db.setConnectOptions(QStringLiteral("service=%1").arg(QLatin1String(CatalogueService)));
     if (!db.open()) {
@@ -407,6 +409,14 @@ void TADOConnection::openServer() {
         fail(QStringLiteral("The catalogue server does not take UTF-8 text."));
     }
     connected_ = true;
+}
+
+const std::vector<std::pair<QString, QString>>&
+TADOConnection::ServerColumnTypes(const QString& table) const {
+    const auto known = columnTypes_.find(table);
+    if (known != columnTypes_.end())
+        return known->second;
+    return columnTypes_[table] = server::DeclaredTypes(server::Handle(database()), table);
 }
 
 pg_conn* TADOConnection::TakeReader() {
@@ -449,7 +459,9 @@ QString TADOConnection::Identifier(const QString& name) const {
 QString TADOConnection::KeyColumn(const QString& table) const {
     QString key;
     if (PGconn* server = server::Handle(database())) {
-        key = server::PrimaryKey(server, table);
+        const auto known = keyColumns_.find(table);
+        key = known != keyColumns_.end() ? known->second
+                                         : (keyColumns_[table] = server::PrimaryKey(server, table));
     } else {
         const QSqlIndex index = database().primaryIndex(unquoted(table));
         if (index.count() == 1)

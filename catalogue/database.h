@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include <map>
 #include <vector>
 
 class QSqlError;
@@ -86,6 +87,9 @@ public:
                    const QVariantList& originals, const QString& key, const QVariant& keyValue);
     void DeleteRow(const QString& table, const QString& key, const QVariant& keyValue);
 
+    // The declared (column, type) pairs of a server table, asked once per session.
+    const std::vector<std::pair<QString, QString>>& ServerColumnTypes(const QString& table) const;
+
     // A second server session for reading rows while this one stays free: the one kept
     // from the last reading when it is still sound, else a new one. Throws EDatabaseError.
     pg_conn* TakeReader();
@@ -109,6 +113,9 @@ private:
     bool connected_ = false;
     bool onServer_ = false;
     pg_conn* reader_ = nullptr;
+    // What a session has learnt of the server's tables: each costs a round trip to ask.
+    mutable std::map<QString, std::vector<std::pair<QString, QString>>> columnTypes_;
+    mutable std::map<QString, QString> keyColumns_;
 };
 
 // The catalogue's write lock, held from a read that decides a write until that write is

@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
+#include <utility>
 
 namespace krepiks {
 
@@ -51,76 +52,72 @@ class ServerRows : public RowStream {
 public:
     ServerRows(TADOConnection& owner, const QString& statement)
         : owner_(owner), connection_(owner.TakeReader()) {
-        if (!PQsendQueryParams(connection_, statement.toUtf8().constData(), 0, nullptr, nullptr,
-                               nullptr, nullptr, 1) ||
-            !PQsetSingleRowMode(connection_)) {
-            const QString message = server::ErrorText(connection_, nullptr);
-            PQfinish(connection_);
-            connection_ = nullptr;
-            fail(message);
-        }
-        try {
-            take(); // the first row, or the end, tells the columns
-        } catch (...) {
-            owner_.KeepReader(connection_);
-            throw;
-        }
-        if (pending_)
-            for (int i = 0; i < PQnfields(pending_.get()); ++i)
-                record_.append(QSqlField(QString::fromUtf8(PQfname(pending_.get(), i))));
+        QString select = statement.trimmed();
+        while (select.endsWith(QLatin1Char(';')))
+            select.chop(1);
+        // The statement runs unchanged inside a cursor of the reading session: rows come a
+        // batch at a time as the window needs them, and leaving early costs one statement
+        // instead of reading what the server has already sent. One round trip opens it.
+        fetch(QStringLiteral("begin; declare krepiks_rows binary no scroll cursor for %1; "
+                             "fetch forward %2 from krepiks_rows")
+                  .arg(select)
+                  .arg(Batch));
+        for (int i = 0; i < PQnfields(batch_.get()); ++i)
+            record_.append(QSqlField(QString::fromUtf8(PQfname(batch_.get(), i))));
     }
 
-    ~ServerRows() override {
-        if (!connection_)
-            return;
-        pending_.reset();
-        if (PQisBusy(connection_) || PQtransactionStatus(connection_) == PQTRANS_ACTIVE) {
-            // Left before the end: the server stops sending, and what is on the way is dropped.
-            if (PGcancel* cancel = PQgetCancel(connection_)) {
-                char error[256];
-                PQcancel(cancel, error, sizeof error);
-                PQfreeCancel(cancel);
-            }
-            while (PGresult* rest = PQgetResult(connection_))
-                PQclear(rest);
-        }
-        owner_.KeepReader(connection_);
-    }
+    ~ServerRows() override { end(); }
 
     QSqlRecord record() const override { return record_; }
 
     bool next(QVariantList& row) override {
-        if (!pending_ || PQntuples(pending_.get()) == 0)
+        if (!batch_)
             return false;
+        if (index_ >= PQntuples(batch_.get())) {
+            if (PQntuples(batch_.get()) < Batch) {
+                end();
+                return false;
+            }
+            fetch(QStringLiteral("fetch forward %1 from krepiks_rows").arg(Batch));
+            if (PQntuples(batch_.get()) == 0) {
+                end();
+                return false;
+            }
+        }
         row.clear();
         for (int i = 0; i < record_.count(); ++i)
-            row.append(server::CellValue(pending_.get(), 0, i));
-        take();
+            row.append(server::CellValue(batch_.get(), index_, i));
+        ++index_;
         return true;
     }
 
 private:
-    // Reads the next result: one row, or the empty one that ends the rows.
-    void take() {
-        pending_.reset(PQgetResult(connection_));
-        if (!pending_)
-            return;
-        const ExecStatusType status = PQresultStatus(pending_.get());
-        if (status == PGRES_SINGLE_TUPLE)
-            return;
-        if (status != PGRES_TUPLES_OK) {
-            const QString message = server::ErrorText(connection_, pending_.get());
-            pending_.reset();
+    static constexpr int Batch = 512;
+
+    void fetch(const QString& text) {
+        batch_.reset(PQexec(connection_, text.toUtf8().constData()));
+        index_ = 0;
+        if (!batch_ || PQresultStatus(batch_.get()) != PGRES_TUPLES_OK) {
+            const QString message = server::ErrorText(connection_, batch_.get());
+            end();
             fail(message);
         }
-        // The end: drain what follows so that the connection could be used again.
-        while (PGresult* rest = PQgetResult(connection_))
-            PQclear(rest);
+    }
+
+    // Closes the cursor and hands the session back for the next reading.
+    void end() {
+        batch_.reset();
+        if (!connection_)
+            return;
+        if (PQtransactionStatus(connection_) != PQTRANS_IDLE && !server::Lost(connection_))
+            PQclear(PQexec(connection_, "rollback"));
+        owner_.KeepReader(std::exchange(connection_, nullptr));
     }
 
     TADOConnection& owner_;
     PGconn* connection_;
-    server::Result pending_{nullptr, &PQclear};
+    server::Result batch_{nullptr, &PQclear};
+    int index_ = 0;
     QSqlRecord record_;
 };
 

@@ -113,6 +113,12 @@ TEST_F(ServerDesign, ListChoiceAndAddUseTheServerNotTheFile) {
     EXPECT_TRUE(effects.boxes().empty());
     EXPECT_EQ(server().scalar("select count(*) from Размеры where isp='015' and d0=10.4"), "1");
     EXPECT_EQ(server().scalar("select count(distinct isp) from Размеры"), "15");
+
+    typeInto(form()->Edit15, QStringLiteral("/srv/шаблоны/болт.kprt"));
+    click(form()->Button4);
+    EXPECT_TRUE(effects.boxes().empty());
+    EXPECT_EQ(server().scalar("select path_templete_detal from swApp"), "/srv/шаблоны/болт.kprt");
+    EXPECT_EQ(server().scalar("select count(*) from swApp"), "1");
 }
 
 TEST_F(ServerDesign, ALostServerFailsOneActionAndTheNextConnectsAgain) {
