@@ -185,12 +185,14 @@ TEST(StartupProcess, AnUnusableCatalogueServerIsReportedAsABadFileIs) {
         const QString home = server.writeHome(
             folder.folder() + "/home-" + QString::number(&c - cases), c.serviceLines, c.password);
         const Outcome run = RunKrepiksIn(folder.folder(), [&](QProcessEnvironment& env) {
+            // Only the client settings change; the rest (the sanitizer's options) stays.
             const QProcessEnvironment catalogue = server.catalogueEnvironment(home);
-            for (const QString& key : catalogue.keys())
-                env.insert(key, catalogue.value(key));
             for (const QString& key : env.keys())
-                if (!catalogue.contains(key) && key.startsWith("PG"))
+                if (key.startsWith("PG"))
                     env.remove(key);
+            for (const QString& key : catalogue.keys())
+                if (key == "HOME" || key.startsWith("PG"))
+                    env.insert(key, catalogue.value(key));
         });
         ASSERT_TRUE(run.finished);
         ASSERT_EQ(run.status, QProcess::NormalExit) << run.standardError.toStdString();
