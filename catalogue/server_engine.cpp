@@ -4,6 +4,7 @@
 
 #include <QSqlDriver>
 #include <QSqlField>
+#include <QtEndian>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +81,11 @@ QString resultField(const PGresult* result, int field) {
 }
 
 quint64 bigEndian(const char* bytes, int length) {
+    if (length == 8) {
+        quint64 value;
+        std::memcpy(&value, bytes, 8);
+        return qFromBigEndian(value);
+    }
     quint64 value = 0;
     for (int i = 0; i < length; ++i)
         value = (value << 8) | static_cast<unsigned char>(bytes[i]);
@@ -266,10 +272,35 @@ void ReadSnapshot(PGconn* connection, const QString& statement, const QVariantLi
     columns.clear();
     for (int i = 0; i < n; ++i)
         columns.append(QSqlField(QString::fromUtf8(PQfname(result.get(), i))));
+    std::vector<Oid> types(n);
+    for (int i = 0; i < n; ++i)
+        types[i] = PQftype(result.get(), i);
     cells.reserve(cells.size() + static_cast<std::size_t>(rows) * n);
-    for (int r = 0; r < rows; ++r)
-        for (int i = 0; i < n; ++i)
-            cells.push_back(CellValue(result.get(), r, i));
+    const PGresult* const r = result.get();
+    // The catalogue's own columns, decoded in place: a refill reads a million of them.
+    for (int row = 0; row < rows; ++row)
+        for (int i = 0; i < n; ++i) {
+            if (PQgetisnull(r, row, i)) {
+                cells.emplace_back(QMetaType::fromType<QString>());
+                continue;
+            }
+            const char* bytes = PQgetvalue(r, row, i);
+            switch (types[i]) {
+            case Float8Oid: {
+                const quint64 bits = bigEndian(bytes, 8);
+                double value;
+                std::memcpy(&value, &bits, sizeof value);
+                cells.emplace_back(value);
+                break;
+            }
+            case Int4Oid:
+                cells.emplace_back(
+                    static_cast<qlonglong>(static_cast<qint32>(bigEndian(bytes, 4))));
+                break;
+            default:
+                cells.push_back(binaryValue(types[i], bytes, PQgetlength(r, row, i)));
+            }
+        }
 }
 
 std::vector<std::pair<QString, QString>> DeclaredTypes(PGconn* connection, const QString& table) {
