@@ -59,9 +59,38 @@ CallOutcome invokeFailure(HRESULT h, const EXCEPINFO& excepInfo) {
 
 struct Deferred {
     trace::CallRecord record;
-    long mark; // the trace as it stood once this call was written down
+    std::u16string member;
     std::unique_ptr<DeferredAnswer> answer;
 };
+
+// What a failing answer means to the caller.
+CallOutcome answerFailure(HRESULT h, const EXCEPINFO& excepInfo, const std::u16string& member) {
+    CallOutcome outcome;
+    if (h == E_NOOBJECT) {
+        outcome.failure = CallOutcome::Failure::NoObject;
+        outcome.code = h;
+        outcome.message = "Variant does not reference an automation object";
+        return outcome;
+    }
+    if (h == DISP_E_UNKNOWNNAME) {
+        // A call on a result still on its way names its member: the server looked it up.
+        outcome.failure = CallOutcome::Failure::UnknownName;
+        outcome.code = h;
+        outcome.message = "Method '" + toUtf8(member) + "' not supported by automation object";
+        return outcome;
+    }
+    return invokeFailure(h, excepInfo);
+}
+
+// Traced as the caller would have been: a call on no object never reaches the runtime.
+void finishFailed(trace::CallRecord& record, const CallOutcome& outcome) {
+    if (outcome.failure == CallOutcome::Failure::NoObject)
+        record.discard();
+    else
+        record.failed(outcome.message);
+}
+
+thread_local int promiseScopes = 0;
 
 struct DeferredState {
     int scopes = 0;
@@ -84,6 +113,18 @@ DeferredCalls::DeferredCalls() {
 DeferredCalls::~DeferredCalls() {
     SettleDeferredCalls();
     --deferred().scopes;
+}
+
+AcceptPromises::AcceptPromises() {
+    ++promiseScopes;
+}
+
+AcceptPromises::~AcceptPromises() {
+    --promiseScopes;
+}
+
+bool AcceptingPromises() {
+    return promiseScopes > 0;
 }
 
 bool DeferringCalls() {
@@ -112,12 +153,12 @@ CallOutcome SettleDeferredCalls() {
         EXCEPINFO excepInfo;
         const HRESULT h = call.answer->wait(&excepInfo);
         if (SUCCEEDED(h)) {
-            call.record.succeeded(nullptr);
+            const Variant result = call.answer->result();
+            call.record.succeeded(&result);
             continue;
         }
-        first = invokeFailure(h, excepInfo);
-        call.record.failed(first.message);
-        trace::Rollback(call.mark);
+        first = answerFailure(h, excepInfo, call.member);
+        finishFailed(call.record, first);
     }
     d.failure = first;
     return first;
@@ -132,8 +173,6 @@ CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, Call
     // Held for the length of the call, in case the call drops the caller's last reference.
     const DispatchPtr keep(target);
     trace::CallRecord record(target, member, kind, args);
-
-    const long mark = trace::Mark();
     // A transport that settled earlier calls found one that failed: that is this call's end.
     const auto skipped = [&record] {
         record.discard();
@@ -146,6 +185,11 @@ CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, Call
         return skipped();
     if (FAILED(h)) {
         CallOutcome outcome;
+        if (h == E_NOOBJECT) {
+            outcome = answerFailure(h, {}, member);
+            record.discard();
+            return outcome;
+        }
         if (h == DISP_E_UNKNOWNNAME) {
             outcome.failure = CallOutcome::Failure::UnknownName;
             outcome.code = h;
@@ -167,7 +211,7 @@ CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, Call
                        &excepInfo, &argErr);
     DeferredState& d = deferred();
     if (h == S_SENT && d.handed) {
-        d.calls.push_back(Deferred{std::move(record), mark, std::move(d.handed)});
+        d.calls.push_back(Deferred{std::move(record), member, std::move(d.handed)});
         return {};
     }
     d.handed.reset();
@@ -179,8 +223,8 @@ CallOutcome DispatchInvoke(IDispatch* target, const std::u16string& member, Call
     }
     if (result)
         *result = Variant(); // a failed call hands back nothing
-    const CallOutcome outcome = invokeFailure(h, excepInfo);
-    record.failed(outcome.message);
+    const CallOutcome outcome = answerFailure(h, excepInfo, member);
+    finishFailed(record, outcome);
     return outcome;
 }
 

@@ -30,6 +30,7 @@ struct CallOutcome {
         UnknownName,     // GetIDsOfNames answered DISP_E_UNKNOWNNAME
         ServerException, // Invoke answered DISP_E_EXCEPTION; message is the server's description
         System,          // any other failing HRESULT; message is OleErrorText(code)
+        NoObject,        // a result called on turned out to hold no object (see E_NOOBJECT)
     };
     Failure failure = Failure::None;
     HRESULT code = S_OK; // for ServerException the server's scode, else DISP_E_EXCEPTION
@@ -51,12 +52,41 @@ struct CallOutcome {
 inline constexpr HRESULT S_SENT = hr(0x0004F001);
 inline constexpr HRESULT E_SKIPPED = hr(0x8004F002);
 
+// A call's result, too, need not be waited for when the caller only calls on it: inside an
+// AcceptPromises scope (and a DeferredCalls one) a transport may send a call that asks for a
+// result and hand back at once an object that stands for it (one that is also a
+// PromisedResult). Calls on that object go out in turn. When the result comes it was either
+// an object, and the stand-in is that object from then on (the trace numbers it so), or not,
+// and any call made on the stand-in fails with E_NOOBJECT: the caller's "no object to call
+// on", met where it would have been met had the caller waited. Only a caller that can tell
+// a stand-in and ask for the value (PromisedResult::fulfil) should accept promises.
+inline constexpr HRESULT E_NOOBJECT = hr(0x8004F003);
+
+class PromisedResult {
+public:
+    virtual ~PromisedResult() = default;
+    // Waits for every call outstanding and returns the result this stands for; on a failure
+    // among them returns empty and sets *outcome.
+    virtual Variant fulfil(CallOutcome* outcome) = 0;
+};
+
+class AcceptPromises {
+public:
+    AcceptPromises();
+    ~AcceptPromises();
+    AcceptPromises(const AcceptPromises&) = delete;
+    AcceptPromises& operator=(const AcceptPromises&) = delete;
+};
+bool AcceptingPromises();
+
 class DeferredAnswer {
 public:
     virtual ~DeferredAnswer() = default;
     // Waits for the answer, at most the transport's call time; fills excepInfo on
     // DISP_E_EXCEPTION.
     virtual HRESULT wait(EXCEPINFO* excepInfo) = 0;
+    // The result the call answered with, once waited for (empty when it asked for none).
+    virtual Variant result() { return {}; }
 };
 
 class DeferredCalls {

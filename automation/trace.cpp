@@ -22,6 +22,7 @@ struct State {
 };
 
 std::atomic<int> mode{Unknown};
+std::atomic<IdentityOf> identityOf{nullptr};
 
 // Never destroyed: objects may still be released during static destruction.
 State& state() {
@@ -44,6 +45,8 @@ int openLocked(State& s) {
 
 // Caller holds the mutex.
 long numberLocked(State& s, const IDispatch* object) {
+    if (const IdentityOf identity = identityOf.load(std::memory_order_acquire))
+        object = identity(object);
     auto [it, inserted] = s.numbers.try_emplace(object, s.next);
     if (inserted)
         ++s.next;
@@ -207,45 +210,85 @@ void ForgetObject(const IDispatch* object) {
     s.numbers.erase(object);
 }
 
-long Mark() {
-    if (!Enabled())
-        return 0;
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.next;
+void SetIdentityOf(IdentityOf identity) {
+    identityOf.store(identity, std::memory_order_release);
 }
 
-void Rollback(long mark) {
-    if (!Enabled())
-        return;
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    if (mark <= 0 || mark >= s.next)
-        return;
-    std::erase_if(s.numbers, [mark](const auto& entry) { return entry.second >= mark; });
-    s.next = mark;
-}
+struct CallRecord::Arg {
+    Variant value; // by value; for &disp the referenced object at the time of the call
+    bool reference = false;
+    double referenced = 0; // &dbl: the value at the time of the call
+    bool nullReference = false;
+};
 
 CallRecord::CallRecord(const IDispatch* target, const std::u16string& member, CallKind kind,
                        const std::vector<Variant>& args) {
     if (!Enabled())
         return;
     active_ = true;
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    head_ = "{\"object\": ";
-    appendObject(head_, s, target);
-    head_ += ", \"member\": ";
-    appendJsonString(head_, toUtf8(member));
-    head_ += ", \"kind\": \"";
-    head_ += CallKindName(kind);
-    head_ += "\", \"args\": [";
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (i)
-            head_ += ", ";
-        appendArg(head_, s, args[i]);
+    target_ = DispatchPtr(const_cast<IDispatch*>(target));
+    member_ = member;
+    kind_ = kind;
+    args_.reserve(args.size());
+    for (const Variant& arg : args) {
+        Arg captured;
+        if (arg.vt() == (VT_BYREF | VT_R8)) {
+            captured.value = arg;
+            captured.reference = true;
+            captured.nullReference = !arg.pdblVal();
+            captured.referenced = arg.pdblVal() ? *arg.pdblVal() : 0;
+        } else if (arg.vt() == (VT_BYREF | VT_DISPATCH)) {
+            captured.value = arg;
+            captured.reference = true;
+            captured.nullReference = !arg.ppdispVal();
+            // The referenced object is held in place of the cell, which the call may change.
+            if (arg.ppdispVal() && *arg.ppdispVal())
+                captured.value = Variant::fromDispatch(DispatchPtr(*arg.ppdispVal()));
+        } else {
+            captured.value = arg;
+        }
+        args_.push_back(std::move(captured));
     }
-    head_ += ']';
+}
+
+CallRecord::CallRecord(CallRecord&& other) noexcept
+    : active_(std::exchange(other.active_, false)), target_(std::move(other.target_)),
+      member_(std::move(other.member_)), kind_(other.kind_), args_(std::move(other.args_)) {}
+
+CallRecord::~CallRecord() = default;
+
+std::string CallRecord::head() const {
+    State& s = state();
+    std::string out = "{\"object\": ";
+    appendObject(out, s, target_.get());
+    out += ", \"member\": ";
+    appendJsonString(out, toUtf8(member_));
+    out += ", \"kind\": \"";
+    out += CallKindName(kind_);
+    out += "\", \"args\": [";
+    for (size_t i = 0; i < args_.size(); ++i) {
+        if (i)
+            out += ", ";
+        const Arg& arg = args_[i];
+        if (!arg.reference) {
+            appendArg(out, s, arg.value);
+            continue;
+        }
+        const bool isDouble = arg.value.vt() == (VT_BYREF | VT_R8);
+        out += isDouble ? "{\"type\": \"&dbl\", \"value\": " : "{\"type\": \"&disp\", \"value\": ";
+        if (isDouble) {
+            if (arg.nullReference)
+                out += "null";
+            else
+                appendDouble(out, arg.referenced);
+        } else {
+            appendObject(out, s,
+                         arg.value.vt() == VT_DISPATCH ? arg.value.dispVal().get() : nullptr);
+        }
+        out += '}';
+    }
+    out += ']';
+    return out;
 }
 
 void CallRecord::succeeded(const Variant* result) {
@@ -256,9 +299,9 @@ void CallRecord::succeeded(const Variant* result) {
     std::lock_guard lock(s.mutex);
     const Variant none;
     const Variant& value = result ? *result : none;
+    std::string line = head();
     if (value.vt() == VT_DISPATCH && value.dispVal())
         numberLocked(s, value.dispVal().get()); // numbered where it first appears
-    std::string line = std::move(head_);
     line += ", \"result\": \"";
     line += TypeName(value);
     line += "\"}\n";
@@ -271,7 +314,7 @@ void CallRecord::failed(const std::string& message) {
     active_ = false;
     State& s = state();
     std::lock_guard lock(s.mutex);
-    std::string line = std::move(head_);
+    std::string line = head();
     line += ", \"error\": ";
     appendJsonString(line, message);
     line += "}\n";

@@ -18,7 +18,8 @@
 // a call the program cannot make at all (no object to call on) never reaches this runtime.
 //
 // Object numbers count the distinct objects the trace has seen, from 1, in the order they
-// first appear in a line: the called object, then the arguments, then the result. A
+// first appear in the lines as written: the called object, then the arguments, then the
+// result. A
 // DispatchObject that is destroyed drops its number, so an object later created at the same
 // address gets a new one.
 //
@@ -44,28 +45,38 @@ const char* TypeName(const Variant& value);
 // Called by DispatchObject's destructor.
 void ForgetObject(const IDispatch* object);
 
-// The object numbers given so far, and a return to that point: the calls traced after it
-// are taken back as if they had never been made.
-long Mark();
-void Rollback(long mark);
+// What an object stands for in the trace: a transport that hands out a stand-in for a result
+// still on its way (see invoke.h) names the object it turned out to be, once it has come.
+// The stand-in is numbered as that object, as the call that waited would have been.
+using IdentityOf = const IDispatch* (*)(const IDispatch* object);
+void SetIdentityOf(IdentityOf identity);
 
-// One traced call: started before Invoke (so references show the values sent), finished
-// with the result or the error. Does nothing when tracing is off.
+// One traced call: started before Invoke (so references show the values sent), written when
+// finished with the result or the error. The line, its object numbers included, is made
+// then: a call whose answer came later is numbered in the order of the lines, and one
+// never written gives out no numbers. Does nothing when tracing is off.
 class CallRecord {
 public:
     CallRecord(const IDispatch* target, const std::u16string& member, CallKind kind,
                const std::vector<Variant>& args);
-    CallRecord(CallRecord&& other) noexcept
-        : active_(std::exchange(other.active_, false)), head_(std::move(other.head_)) {}
+    CallRecord(CallRecord&& other) noexcept;
     CallRecord& operator=(CallRecord&&) = delete;
+    ~CallRecord();
     void succeeded(const Variant* result);
     void failed(const std::string& message);
     // The call is not written at all.
     void discard() { active_ = false; }
 
 private:
+    struct Arg;
+    std::string head() const;
+
     bool active_ = false;
-    std::string head_; // everything up to the closing part
+    // Held until the line is written, so that no object's number goes with it meanwhile.
+    DispatchPtr target_;
+    std::u16string member_;
+    CallKind kind_ = CallKind::Method;
+    std::vector<Arg> args_;
 };
 
 } // namespace automation::trace

@@ -3,6 +3,7 @@
 #include "automation/invoke.h"
 #include "platform/exception.h"
 
+#include <optional>
 #include <vector>
 
 namespace krepiks {
@@ -43,11 +44,30 @@ void raise(const CallOutcome& outcome) {
         throw EOleException(outcome.message, outcome.code, outcome.source);
     case CallOutcome::Failure::System:
         throw EOleSysError(outcome.message, outcome.code);
+    case CallOutcome::Failure::NoObject:
+        throw EOleError(outcome.message);
     }
+}
+
+// Waits for a result still on its way and puts it in place of its stand-in.
+void fulfil(Variant& value) {
+    auto* promise = value.vt() == automation::VT_DISPATCH
+                        ? dynamic_cast<automation::PromisedResult*>(value.dispVal().get())
+                        : nullptr;
+    if (!promise)
+        return;
+    CallOutcome outcome;
+    Variant settled = promise->fulfil(&outcome);
+    raise(outcome);
+    value = std::move(settled);
 }
 
 Variant invoke(const Variant& on, std::u16string_view member, CallKind kind,
                std::vector<Variant> args, bool wantResult) {
+    // Only results kept in an OleVariant may come later: it knows to wait when read.
+    std::optional<automation::AcceptPromises> promises;
+    if (wantResult)
+        promises.emplace();
     automation::IDispatch* target = targetOf(on);
     if (!target) {
         // A call sent earlier that failed came first.
@@ -66,7 +86,13 @@ void OleBatch::finish() {
     raise(automation::SettleDeferredCalls());
 }
 
+const automation::Variant& OleVariant::value() const {
+    fulfil(value_);
+    return value_;
+}
+
 bool OleVariant::holdsObject() const {
+    fulfil(value_);
     return value_.vt() == automation::VT_DISPATCH && value_.dispVal();
 }
 

@@ -5,8 +5,10 @@
 //   part.get(u"Extension").send(u"SelectByID2", {Str(u"Эскиз1"), Str(u"SKETCH"), Int(0), ...});
 //
 // get() asks for a zero-argument member's result (method-or-get); call() invokes a method
-// and keeps its result; send() invokes a method for its effect only (no result asked for);
-// put() writes a property. Each one looks the name up anew and invokes it. A failure throws:
+// and keeps its result (inside an OleBatch, a result from another program may come later:
+// calls on it go out meanwhile, and reading it waits); send() invokes a method for its effect only
+// (no result asked for); put() writes a property. Each one looks the name up anew and invokes it. A
+// failure throws:
 // - EOleError "Method 'X' not supported by automation object" for an unknown name;
 // - EOleException with the server's description when the server raises an exception;
 // - EOleSysError with the system's text for any other failing HRESULT;
@@ -54,7 +56,9 @@ public:
     explicit OleVariant(automation::DispatchPtr object)
         : value_(automation::Variant::fromDispatch(std::move(object))) {}
 
-    const automation::Variant& value() const { return value_; }
+    // The value itself: a result still on its way is waited for here (and a failure among
+    // the calls outstanding thrown).
+    const automation::Variant& value() const;
     bool holdsObject() const;
 
     OleVariant get(std::u16string_view member) const;
@@ -63,7 +67,8 @@ public:
     void put(std::u16string_view member, automation::Variant value) const;
 
 private:
-    automation::Variant value_;
+    // A stand-in for a result on its way becomes the result when the value is asked for.
+    mutable automation::Variant value_;
 };
 
 // For the length of a batch, calls whose answer the program does not read (send() and

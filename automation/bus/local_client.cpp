@@ -234,36 +234,22 @@ Answer CallServer(const QString& server, const char* method, const QList<QVarian
     return answer;
 }
 
-// The answer to a call sent without waiting.
+// The answer to a call sent without waiting; for a call whose result was promised, the
+// stand-in learns here what it stands for.
 class PostedAnswer final : public DeferredAnswer {
 public:
-    PostedAnswer(QDBusPendingCall pending, Channel channel)
-        : pending_(std::move(pending)), channel_(std::move(channel)) {}
-
-    HRESULT wait(EXCEPINFO* excepInfo) override {
-        const Answer answer = Await(pending_, channel_, "iaqaxadaqqssiu");
-        if (FAILED(answer.failure))
-            return answer.failure;
-        const HRESULT h = answer.arguments[0].toInt();
-        if (h == E_SKIPPED || SUCCEEDED(h))
-            return h;
-        // The server holds back what came after this call until it hears that we know.
-        channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
-                                            QString::fromLatin1(Interface),
-                                            QStringLiteral("Resume"), {}));
-        if (h == DISP_E_EXCEPTION && excepInfo) {
-            *excepInfo = EXCEPINFO{};
-            excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
-            excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
-            excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
-            excepInfo->scode = answer.arguments[8].toInt();
-        }
-        return h;
+    PostedAnswer(QDBusPendingCall pending, Channel channel, DispatchPtr promise = nullptr)
+        : pending_(std::move(pending)), channel_(std::move(channel)), promise_(std::move(promise)) {
     }
+
+    HRESULT wait(EXCEPINFO* excepInfo) override;
+    Variant result() override { return result_; }
 
 private:
     QDBusPendingCall pending_;
     Channel channel_;
+    DispatchPtr promise_;
+    Variant result_;
 };
 
 // The unique name of the program owning name, empty when none does.
@@ -287,9 +273,14 @@ bool ProcessRunning(qint64 pid) {
     return state != 'Z' && state != 'X';
 }
 
-class RemoteObject final : public IDispatch {
+// Member numbers handed out for names looked up on a result still on its way: the server
+// looks the name up itself when the call comes.
+constexpr DISPID FirstPromisedMember = -0x30000000;
+
+class RemoteObject final : public IDispatch, public PromisedResult {
 public:
-    RemoteObject(QString server, uint64_t handle) : server_(std::move(server)), handle_(handle) {}
+    RemoteObject(QString server, uint64_t handle, bool promised = false)
+        : server_(std::move(server)), handle_(handle), promised_(promised) {}
 
     uint32_t AddRef() override { return ++refs_; }
 
@@ -322,15 +313,63 @@ public:
     HRESULT Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params, Variant* result,
                    EXCEPINFO* excepInfo, uint32_t* argErr) override;
 
+    Variant fulfil(CallOutcome* outcome) override {
+        if (!promised_)
+            return Variant::fromDispatch(DispatchPtr(this));
+        if (!settled_) {
+            const CallOutcome settled = SettleDeferredCalls();
+            if (!settled.ok()) {
+                *outcome = settled;
+                return {};
+            }
+        }
+        return value_;
+    }
+
+    // What a promised result turned out to be; called once, when its answer is taken.
+    void settle(Variant value) {
+        value_ = std::move(value);
+        if (value_.vt() == VT_DISPATCH)
+            resolved_.store(value_.dispVal().get(), std::memory_order_release);
+        settled_ = true;
+    }
+
+    // The object a promised result turned out to be, if it has come and was one.
+    IDispatch* resolved() const { return resolved_.load(std::memory_order_acquire); }
+
     const QString server_;
     const uint64_t handle_;
+    const bool promised_;
     uint64_t receipts_ = 1; // counts the server gave out for this proxy; under the mutex
 
 private:
     ~RemoteObject() override { trace::ForgetObject(this); }
 
     std::atomic<uint32_t> refs_{1};
+    // A promised result: whether its answer has been taken, what it was, and the names
+    // looked up on it before then.
+    bool settled_ = false;
+    Variant value_;
+    std::atomic<IDispatch*> resolved_{nullptr};
+    std::vector<std::u16string> names_;
 };
+
+// The trace numbers a promised result as the object it turned out to be.
+const IDispatch* IdentityOf(const IDispatch* object) {
+    const auto* remote = dynamic_cast<const RemoteObject*>(object);
+    if (remote && remote->promised_)
+        if (const IDispatch* resolved = remote->resolved())
+            return resolved;
+    return object;
+}
+
+// A new stand-in for the result of a call on server, with a handle of this client's own.
+RemoteObject* NewPromise(const QString& server) {
+    static std::atomic<uint64_t> next{1};
+    static const bool identified = (trace::SetIdentityOf(&IdentityOf), true);
+    (void)identified;
+    return new RemoteObject(server, PromiseHandleBit | next++, true);
+}
 
 // A reference of the caller's own to the proxy of handle on server (null for handle 0).
 IDispatch* Adopt(const QString& server, uint64_t handle) {
@@ -368,6 +407,40 @@ Variant FromWire(const QString& server, const WireValue& value) {
     }
 }
 
+HRESULT PostedAnswer::wait(EXCEPINFO* excepInfo) {
+    auto* promise = static_cast<RemoteObject*>(promise_.get());
+    const Answer answer = Await(pending_, channel_, "iaqaxadaqqssiu");
+    if (FAILED(answer.failure)) {
+        if (promise)
+            promise->settle({});
+        return answer.failure;
+    }
+    const HRESULT h = answer.arguments[0].toInt();
+    std::vector<WireValue> outs;
+    if (SUCCEEDED(h) && ReadWireValues(answer.arguments, 1, &outs) && !outs.empty()) {
+        // Adopted even when not asked for, so that its count goes back with the proxy.
+        Variant value = FromWire(promise ? promise->server_ : QString(), outs[0]);
+        if (promise)
+            result_ = value;
+    }
+    if (promise)
+        promise->settle(result_);
+    if (h == E_SKIPPED || SUCCEEDED(h))
+        return h;
+    // The server holds back what came after this call until it hears that we know.
+    channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
+                                        QString::fromLatin1(Interface), QStringLiteral("Resume"),
+                                        {}));
+    if (h == DISP_E_EXCEPTION && excepInfo) {
+        *excepInfo = EXCEPINFO{};
+        excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
+        excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
+        excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
+        excepInfo->scode = answer.arguments[8].toInt();
+    }
+    return h;
+}
+
 // The handle an object travels as to server; false when it cannot travel there.
 bool HandleFor(const QString& server, const IDispatch* object, int64_t* handle) {
     *handle = 0;
@@ -387,6 +460,15 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
     // Bus texts end at a zero character; no member has one in its name.
     if (name.find(u'\0') != std::u16string::npos)
         return DISP_E_UNKNOWNNAME;
+    if (promised_) {
+        if (settled_) {
+            IDispatch* object = resolved();
+            return object ? object->GetIDsOfNames(name, lcid, dispid) : E_NOOBJECT;
+        }
+        names_.push_back(name);
+        *dispid = FirstPromisedMember - static_cast<DISPID>(names_.size() - 1);
+        return S_OK;
+    }
     // Only a found name is kept: whatever made a lookup fail (an unknown name, a server that
     // has gone) is asked about again, so the caller meets it as before.
     const uint64_t memberClass = HandleClass(handle_);
@@ -419,6 +501,18 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
 
 HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params,
                              Variant* result, EXCEPINFO* excepInfo, uint32_t* argErr) {
+    // A member looked up before the result came is called by its name.
+    QString byName;
+    if (promised_) {
+        const DISPID index = FirstPromisedMember - dispid;
+        if (dispid <= FirstPromisedMember && static_cast<size_t>(index) < names_.size()) {
+            byName = QString::fromStdU16String(names_[index]);
+        } else {
+            IDispatch* object = resolved();
+            return object ? object->Invoke(dispid, lcid, flags, params, result, excepInfo, argErr)
+                          : E_NOOBJECT;
+        }
+    }
     DISPPARAMS none;
     if (!params)
         params = &none;
@@ -468,31 +562,41 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
         }
         wire.append(value);
     }
-    QList<QVariant> arguments{
-        QVariant::fromValue<quint64>(handle_), QVariant::fromValue<qint32>(dispid),
-        QVariant::fromValue<quint32>(lcid), QVariant::fromValue<quint16>(flags), result != nullptr};
-    wire.appendTo(arguments);
-    arguments << QVariant::fromValue(
-        QList<qint32>(params->rgdispidNamedArgs.begin(), params->rgdispidNamedArgs.end()));
     // Nothing of a call without a result or a by-reference value comes back to the caller
-    // but its success: it need not be waited for.
+    // but its success: it need not be waited for. Nor need a result that the caller takes
+    // as a promise.
     const bool byReference =
         std::any_of(params->rgvarg.begin(), params->rgvarg.end(),
                     [](const Variant& arg) { return (arg.vt() & VT_BYREF) != 0; });
-    if (!result && !byReference && DeferringCalls()) {
+    const bool posted = !byReference && DeferringCalls() && (!result || AcceptingPromises());
+    RemoteObject* promise = posted && result ? NewPromise(server_) : nullptr;
+    QList<QVariant> arguments{QVariant::fromValue<quint64>(handle_),
+                              byName,
+                              QVariant::fromValue<qint32>(byName.isEmpty() ? dispid : 0),
+                              QVariant::fromValue<quint32>(lcid),
+                              QVariant::fromValue<quint16>(flags),
+                              result != nullptr,
+                              QVariant::fromValue<quint64>(promise ? promise->handle_ : 0)};
+    wire.appendTo(arguments);
+    arguments << QVariant::fromValue(
+        QList<qint32>(params->rgdispidNamedArgs.begin(), params->rgdispidNamedArgs.end()));
+    if (posted) {
+        DispatchPtr held = DispatchPtr::attach(promise);
         if (HasDeferredCalls() && deferredTo != server_ && !SettleDeferredCalls().ok())
             return E_SKIPPED;
         if (const std::optional<Channel> channel = ReachableChannel(server_)) {
-            DeferAnswer(
-                std::make_unique<PostedAnswer>(Send(*channel, "Post", arguments), *channel));
+            DeferAnswer(std::make_unique<PostedAnswer>(Send(*channel, "PostAs", arguments),
+                                                       *channel, held));
             deferredTo = server_;
+            if (result)
+                *result = Variant::fromDispatch(std::move(held));
             return S_SENT;
         }
         if (HasDeferredCalls() && !SettleDeferredCalls().ok())
             return E_SKIPPED;
         return RPC_S_SERVER_UNAVAILABLE;
     }
-    const Answer answer = CallServer(server_, "Invoke", arguments, "iaqaxadaqqssiu");
+    const Answer answer = CallServer(server_, "InvokeAs", arguments, "iaqaxadaqqssiu");
     if (answer.skipped)
         return E_SKIPPED;
     if (FAILED(answer.failure))

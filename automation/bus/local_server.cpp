@@ -134,6 +134,36 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
       <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
       <arg direction="out" type="u" name="argErr"/>
     </method>
+    <method name="InvokeAs">
+      <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
+      <arg direction="in" type="i" name="dispid"/>
+      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
+      <arg direction="in" type="b" name="wantResult"/><arg direction="in" type="t" name="promise"/>
+      <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
+      <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
+      <arg direction="in" type="ai" name="namedArgs"/>
+      <arg direction="out" type="i" name="hr"/>
+      <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
+      <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
+      <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
+      <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
+      <arg direction="out" type="u" name="argErr"/>
+    </method>
+    <method name="PostAs">
+      <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
+      <arg direction="in" type="i" name="dispid"/>
+      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
+      <arg direction="in" type="b" name="wantResult"/><arg direction="in" type="t" name="promise"/>
+      <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
+      <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
+      <arg direction="in" type="ai" name="namedArgs"/>
+      <arg direction="out" type="i" name="hr"/>
+      <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
+      <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
+      <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
+      <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
+      <arg direction="out" type="u" name="argErr"/>
+    </method>
     <method name="Resume">
       <annotation name="org.freedesktop.DBus.Method.NoReply" value="true"/>
     </method>
@@ -248,10 +278,11 @@ public:
             halted_.erase(client);
             return true;
         }
-        const bool posted = member == QLatin1String("Post");
+        const bool posted = member == QLatin1String("Post") || member == QLatin1String("PostAs");
+        const bool named = member == QLatin1String("InvokeAs") || member == QLatin1String("PostAs");
         QList<QVariant> out;
         if (halted_.count(client) && (member == QLatin1String("GetIDsOfNames") ||
-                                      member == QLatin1String("Invoke") || posted))
+                                      member == QLatin1String("Invoke") || posted || named))
             out = skipped(member == QLatin1String("GetIDsOfNames"));
         else if (member == QLatin1String("CreateInstance") && signature.isEmpty())
             out = createInstance(client, false);
@@ -261,9 +292,15 @@ public:
             out = {peerServer_ ? peerServer_->address() : QString()};
         else if (member == QLatin1String("GetIDsOfNames") && signature == QLatin1String("tsu"))
             out = getIDsOfNames(client, args);
-        else if ((member == QLatin1String("Invoke") || posted) &&
-                 signature == QLatin1String("tiuqbaqaxadaqai")) {
-            out = invoke(client, args);
+        else if ((((member == QLatin1String("Invoke") || posted) && !named &&
+                   signature == QLatin1String("tiuqbaqaxadaqai")) ||
+                  (named && signature == QLatin1String("tsiuqbtaqaxadaqai")))) {
+            out = named ? invoke(client, args[0].toULongLong(), args[1].toString(), args[2].toInt(),
+                                 args[3].toUInt(), static_cast<uint16_t>(args[4].toUInt()),
+                                 args[5].toBool(), args[6].toULongLong(), args, 7)
+                        : invoke(client, args[0].toULongLong(), QString(), args[1].toInt(),
+                                 args[2].toUInt(), static_cast<uint16_t>(args[3].toUInt()),
+                                 args[4].toBool(), 0, args, 5);
             // Nobody waits for a posted call: what its client sends after it assumed it went
             // through, so none of that is carried out until the client has heard.
             if (posted && !out.isEmpty() && FAILED(out[0].toInt()))
@@ -302,6 +339,8 @@ private:
     struct ClientTable {
         std::map<uint64_t, Held> handles;
         std::map<const IDispatch*, uint64_t> byObject;
+        // The client's names for results it did not wait for: a handle, or 0 for no object.
+        std::map<uint64_t, uint64_t> promises;
     };
 
     // The client's table, made (and its departure watched) on first need; null when the
@@ -365,6 +404,14 @@ private:
         ClientTable* table = tableFor(client, false);
         if (!table)
             return false;
+        if (handle & PromiseHandleBit) {
+            const auto promise = table->promises.find(handle);
+            if (promise == table->promises.end())
+                return false;
+            if (promise->second == 0)
+                return true; // a result that was no object
+            handle = promise->second;
+        }
         const auto it = table->handles.find(handle);
         if (it == table->handles.end())
             return false;
@@ -376,6 +423,12 @@ private:
         ClientTable* table = tableFor(client, false);
         if (!table)
             return;
+        if (handle & PromiseHandleBit) {
+            table->promises.erase(handle);
+            if (table->handles.empty() && table->promises.empty())
+                forget(client);
+            return;
+        }
         const auto it = table->handles.find(handle);
         if (it == table->handles.end())
             return;
@@ -386,7 +439,7 @@ private:
         const DispatchPtr dropped = std::move(it->second.object); // released after the erase
         table->byObject.erase(dropped.get());
         table->handles.erase(it);
-        if (table->handles.empty())
+        if (table->handles.empty() && table->promises.empty())
             forget(client);
     }
 
@@ -507,11 +560,15 @@ private:
         return out;
     }
 
-    QList<QVariant> invoke(const QString& client, const QList<QVariant>& args) {
+    // Invoke, or InvokeAs and PostAs: the arguments' values start at args[first].
+    QList<QVariant> invoke(const QString& client, uint64_t handle, const QString& name,
+                           DISPID dispid, LCID lcid, uint16_t flags, bool wantResult,
+                           uint64_t promise, const QList<QVariant>& args, int first) {
         std::vector<WireValue> wire;
-        if (!ReadWireValues(args, 5, &wire))
+        if (!ReadWireValues(args, first, &wire) || args.size() <= first + 4 ||
+            (promise != 0 && !(promise & PromiseHandleBit)))
             return {};
-        const QList<qint32> named = qdbus_cast<QList<qint32>>(args[9]);
+        const QList<qint32> named = qdbus_cast<QList<qint32>>(args[first + 4]);
         const auto reply = [](HRESULT h, const WireValues& outs, const EXCEPINFO& info,
                               uint32_t argErr) {
             QList<QVariant> out{QVariant::fromValue<qint32>(h)};
@@ -523,8 +580,16 @@ private:
             return out;
         };
         DispatchPtr target;
-        if (!resolve(client, args[0].toULongLong(), &target) || !target)
+        if (!resolve(client, handle, &target))
             return reply(RPC_E_DISCONNECTED, {}, {}, NoArgError);
+        if (!target)
+            return reply((handle & PromiseHandleBit) ? E_NOOBJECT : RPC_E_DISCONNECTED, {}, {},
+                         NoArgError);
+        if (!name.isEmpty()) {
+            const HRESULT found = target->GetIDsOfNames(name.toStdU16String(), lcid, &dispid);
+            if (FAILED(found))
+                return reply(found, {}, {}, NoArgError);
+        }
 
         // By-reference values point into these; sized once so that no pointer moves.
         const size_t n = wire.size();
@@ -586,15 +651,15 @@ private:
         uint32_t argErr = NoArgError;
         HRESULT h;
         try {
-            h = target->Invoke(static_cast<DISPID>(args[1].toInt()), args[2].toUInt(),
-                               static_cast<uint16_t>(args[3].toUInt()), &params,
-                               args[4].toBool() ? &result : nullptr, &info, &argErr);
+            h = target->Invoke(dispid, lcid, flags, &params, wantResult ? &result : nullptr, &info,
+                               &argErr);
         } catch (...) {
             h = RPC_E_SERVERFAULT;
         }
 
         WireValues outs;
-        outs.append(toWire(client, result));
+        const WireValue resultWire = toWire(client, result);
+        outs.append(resultWire);
         for (size_t i = 0; i < n; ++i) {
             WireValue back;
             if (wire[i].type == (VT_BYREF | VT_R8)) {
@@ -608,6 +673,12 @@ private:
                 }
             }
             outs.append(back);
+        }
+        if (promise != 0 && SUCCEEDED(h)) {
+            const WireValue& value = resultWire;
+            if (ClientTable* table = tableFor(client, false))
+                table->promises[promise] =
+                    value.type == VT_DISPATCH ? static_cast<uint64_t>(value.number) : 0;
         }
         return reply(h, outs, h == DISP_E_EXCEPTION ? info : EXCEPINFO{}, argErr);
     }

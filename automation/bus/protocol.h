@@ -17,7 +17,18 @@
 //                                                            reference, empty otherwise)
 //           q wCode, s source, s description, i scode,      (EXCEPINFO)
 //           u argErr)                                       (NoArgError when not set)
+//   InvokeAs(t handle, s name, i dispid, u lcid, q flags, b wantResult, t promise,
+//            aq types, ax numbers, ad reals, aq text, ai namedArgs)     -> as Invoke
+//   PostAs(the same)                                  -> as Invoke
+//   Resume()                                          no reply
 //   Release(t handle, t count)                        no reply
+//
+// InvokeAs looks name up first when it is not empty (dispid is then not used). PostAs is
+// InvokeAs for a call its client does not wait for: once one has failed, the server
+// answers every call of that client with E_SKIPPED until it hears Resume, so that nothing
+// sent after the failure takes effect. A promise handle other than 0 (PromiseHandleBit set)
+// names the call's result for the calls that follow: the object's own handle when it was
+// an object, none otherwise (a call on it then answers E_NOOBJECT); Release ends the name.
 //
 // PeerAddress names a socket the server also listens on (empty when it has none), in a
 // folder only its user can enter: the same object and interface answer there, one hop
@@ -60,10 +71,14 @@ inline constexpr char BusNamePrefix[] = "org.krepiks.Automation.";
 inline constexpr uint32_t NoArgError = 0xFFFFFFFFu;
 inline constexpr int HandleClassShift = 40;
 inline constexpr uint64_t NoHandleClass = 0;
-inline constexpr uint64_t MaxHandleClass = (uint64_t{1} << (64 - HandleClassShift)) - 1;
+inline constexpr uint64_t MaxHandleClass = (uint64_t{1} << (62 - HandleClassShift)) - 1;
+// Handles with this bit are the client's own (the top bit stays clear: handles also travel
+// as signed numbers): it names the result of a call it sent
+// without waiting (PostAs), so that it can call on that result before the answer is back.
+inline constexpr uint64_t PromiseHandleBit = uint64_t{1} << 62;
 
 inline constexpr uint64_t HandleClass(uint64_t handle) {
-    return handle >> HandleClassShift;
+    return (handle & PromiseHandleBit) ? NoHandleClass : handle >> HandleClassShift;
 }
 
 // The well-known bus name of a ProgID: BusNamePrefix and the ProgID with ASCII letters made

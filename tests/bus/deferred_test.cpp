@@ -113,6 +113,86 @@ TEST_F(Deferred, CallsThatSucceedAreTracedInOrderWhenTheirAnswersAreTaken) {
     EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 4);
 }
 
+TEST_F(Deferred, ResultsCalledOnBeforeTheyComeAreTracedAndCarriedOutAsWhenWaitedFor) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    // A child, its parent (the application again: the same number in the trace), a put on
+    // that parent, and the child handed back by Echo, called on at once.
+    const auto run = [&] {
+        Variant child, parent, echoed;
+        ASSERT_TRUE(DispatchInvoke(app.get(), u"MakeChild", CallKind::Method, {}, &child).ok());
+        ASSERT_TRUE(
+            DispatchInvoke(child.dispVal().get(), u"Parent", CallKind::Get, {}, &parent).ok());
+        ASSERT_TRUE(Put(parent.dispVal().get(), 5).ok());
+        ASSERT_TRUE(DispatchInvoke(app.get(), u"Echo", CallKind::Method, {child}, &echoed).ok());
+        ASSERT_TRUE(DispatchInvoke(echoed.dispVal().get(), u"Id", CallKind::Get, {}, nullptr).ok());
+    };
+    TraceTo("waited");
+    run();
+    const auto expected = Lines(traces_.back());
+    ASSERT_EQ(expected.size(), 5u);
+    ASSERT_TRUE(Put(app.get(), 0).ok());
+    TraceTo("promised");
+    {
+        DeferredCalls scope;
+        AcceptPromises promises;
+        run();
+        EXPECT_TRUE(HasDeferredCalls()) << "nothing waited for";
+        EXPECT_TRUE(SettleDeferredCalls().ok());
+    }
+    EXPECT_EQ(Lines(traces_.back()), expected);
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 5);
+}
+
+TEST_F(Deferred, AResultThatIsNoObjectOrLacksTheMemberStopsTheCallsMadeOnIt) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    ASSERT_TRUE(Put(app.get(), 1).ok());
+    // Waited for: Echo of nothing hands back no object, which the caller cannot call on;
+    // and a member the child lacks is refused at its lookup.
+    TraceTo("waited");
+    Variant none, child;
+    ASSERT_TRUE(DispatchInvoke(app.get(), u"Echo", CallKind::Method, {Variant()}, &none).ok());
+    ASSERT_TRUE(none.isEmpty());
+    ASSERT_TRUE(DispatchInvoke(app.get(), u"MakeChild", CallKind::Method, {}, &child).ok());
+    const CallOutcome lacking =
+        DispatchInvoke(child.dispVal().get(), u"Nope", CallKind::Method, {}, nullptr);
+    ASSERT_EQ(lacking.failure, CallOutcome::Failure::UnknownName);
+    const auto expected = Lines(traces_.back());
+
+    TraceTo("promised");
+    CallOutcome first, second;
+    {
+        DeferredCalls scope;
+        AcceptPromises promises;
+        Variant promisedNone, promisedChild;
+        ASSERT_TRUE(
+            DispatchInvoke(app.get(), u"Echo", CallKind::Method, {Variant()}, &promisedNone).ok());
+        ASSERT_TRUE(promisedNone.vt() == VT_DISPATCH) << "a stand-in until the answer comes";
+        EXPECT_TRUE(
+            DispatchInvoke(promisedNone.dispVal().get(), u"Id", CallKind::Get, {}, nullptr).ok());
+        EXPECT_TRUE(Put(app.get(), 2).ok());
+        first = SettleDeferredCalls();
+
+        ASSERT_TRUE(
+            DispatchInvoke(app.get(), u"MakeChild", CallKind::Method, {}, &promisedChild).ok());
+        EXPECT_TRUE(
+            DispatchInvoke(promisedChild.dispVal().get(), u"Nope", CallKind::Method, {}, nullptr)
+                .ok());
+        second = SettleDeferredCalls();
+    }
+    EXPECT_EQ(first.failure, CallOutcome::Failure::NoObject) << first.message;
+    EXPECT_EQ(first.message, "Variant does not reference an automation object");
+    EXPECT_EQ(second.failure, CallOutcome::Failure::UnknownName);
+    EXPECT_EQ(second.message, lacking.message);
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 1)
+        << "nothing after the call on no object was carried out";
+    EXPECT_EQ(Lines(traces_.back()).size(), expected.size() + 1) << "and the value read";
+    auto lines = Lines(traces_.back());
+    lines.pop_back();
+    EXPECT_EQ(lines, expected);
+}
+
 TEST_F(Deferred, AServerKilledWithCallsOutstandingFailsThemWithinTheCallTime) {
     const std::string mark = (std::filesystem::temp_directory_path() /
                               ("krepiks-deferred-hang-" + std::to_string(::getpid())))
