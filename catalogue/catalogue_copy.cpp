@@ -160,16 +160,8 @@ QString compare(const Table& table, const Rows& written, const Rows& read) {
 QByteArray copyText(const QVariant& value) {
     if (value.isNull())
         return "\\N";
-    if (value.typeId() == QMetaType::Double) {
-        const double number = value.toDouble();
-        if (std::isnan(number))
-            return "NaN";
-        if (std::isinf(number))
-            return number < 0 ? "-Infinity" : "Infinity";
-        char text[32];
-        std::snprintf(text, sizeof text, "%.17g", number);
-        return text;
-    }
+    if (value.typeId() == QMetaType::Double)
+        return server::DoubleText(value.toDouble());
     QByteArray text = value.toString().toUtf8();
     text.replace('\\', "\\\\").replace('\t', "\\t").replace('\n', "\\n").replace('\r', "\\r");
     return text;

@@ -480,6 +480,29 @@ const char RowChanged[] = "Row cannot be located for updating. Some values may h
 
 } // namespace
 
+TADOConnection::Written TADOConnection::write(const QString& statement,
+                                              const QVariantList& values) {
+    noteStatement(statement);
+    Written written;
+    if (PGconn* server = server::Handle(database())) {
+        const server::Result result = server::Exec(server, statement, values);
+        written.rows = std::atoi(PQcmdTuples(result.get()));
+        if (PQntuples(result.get()) == 1 && PQnfields(result.get()) == 1)
+            written.key = server::CellValue(result.get(), 0, 0); // what "returning" gave
+        return written;
+    }
+    QSqlQuery query(database());
+    if (!query.prepare(statement))
+        fail(providerMessage(query.lastError(), filePath_));
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    if (!query.exec())
+        fail(providerMessage(query.lastError(), filePath_));
+    written.rows = query.numRowsAffected();
+    written.key = query.lastInsertId();
+    return written;
+}
+
 QVariant TADOConnection::InsertRow(const QString& table, const QStringList& columns,
                                    const QVariantList& values, const QString& key) {
     QStringList names;
@@ -491,81 +514,39 @@ QVariant TADOConnection::InsertRow(const QString& table, const QStringList& colu
             : QStringLiteral("insert into %1 (%2) values (%3)")
                   .arg(quoted(Identifier(table)), names.join(QLatin1Char(',')),
                        QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')));
-    if (PGconn* server = server::Handle(database())) {
-        if (!key.isEmpty())
-            statement += QStringLiteral(" returning %1").arg(quoted(key));
-        noteStatement(statement);
-        const server::Result result = server::Exec(server, statement, values);
-        return key.isEmpty() || PQntuples(result.get()) != 1
-                   ? QVariant()
-                   : server::CellValue(result.get(), 0, 0);
-    }
-    noteStatement(statement);
-    QSqlQuery query(database());
-    if (!query.prepare(statement))
-        fail(providerMessage(query.lastError(), filePath_));
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
-    if (!query.exec())
-        fail(providerMessage(query.lastError(), filePath_));
-    return query.lastInsertId();
+    // The server says the key it assigned only when asked.
+    if (onServer_ && !key.isEmpty())
+        statement += QStringLiteral(" returning %1").arg(quoted(key));
+    return write(statement, values).key;
 }
 
 void TADOConnection::UpdateRow(const QString& table, const QStringList& columns,
                                const QVariantList& values, const QVariantList& originals,
                                const QString& key, const QVariant& keyValue) {
-    const bool server = onServer_;
     QStringList sets;
     QStringList criteria{quoted(key) + QStringLiteral("=?")};
     for (const QString& column : columns) {
         sets.append(quoted(column) + QStringLiteral("=?"));
         // Null-safe: a column read empty must still be empty.
-        criteria.append(quoted(column) + (server ? QStringLiteral(" is not distinct from ?")
-                                                 : QStringLiteral(" is ?")));
+        criteria.append(quoted(column) + (onServer_ ? QStringLiteral(" is not distinct from ?")
+                                                    : QStringLiteral(" is ?")));
     }
-    const QString statement = QStringLiteral("update %1 set %2 where %3")
-                                  .arg(quoted(Identifier(table)), sets.join(QLatin1Char(',')),
-                                       criteria.join(QStringLiteral(" and ")));
     QVariantList bound = values;
     bound.append(keyValue);
     bound.append(originals);
-    noteStatement(statement);
-    int changed = 0;
-    if (PGconn* handle = server::Handle(database())) {
-        const server::Result result = server::Exec(handle, statement, bound);
-        changed = std::atoi(PQcmdTuples(result.get()));
-    } else {
-        QSqlQuery query(database());
-        if (!query.prepare(statement))
-            fail(providerMessage(query.lastError(), filePath_));
-        for (int i = 0; i < bound.size(); ++i)
-            query.bindValue(i, bound.at(i));
-        if (!query.exec())
-            fail(providerMessage(query.lastError(), filePath_));
-        changed = query.numRowsAffected();
-    }
-    if (changed == 0)
+    if (write(QStringLiteral("update %1 set %2 where %3")
+                  .arg(quoted(Identifier(table)), sets.join(QLatin1Char(',')),
+                       criteria.join(QStringLiteral(" and "))),
+              bound)
+            .rows == 0)
         fail(QString::fromLatin1(RowChanged));
 }
 
 void TADOConnection::DeleteRow(const QString& table, const QString& key, const QVariant& keyValue) {
-    const QString statement =
-        QStringLiteral("delete from %1 where %2=?").arg(quoted(Identifier(table)), quoted(key));
-    noteStatement(statement);
-    int removed = 0;
-    if (PGconn* server = server::Handle(database())) {
-        const server::Result result = server::Exec(server, statement, {keyValue});
-        removed = std::atoi(PQcmdTuples(result.get()));
-    } else {
-        QSqlQuery query(database());
-        if (!query.prepare(statement))
-            fail(providerMessage(query.lastError(), filePath_));
-        query.bindValue(0, keyValue);
-        if (!query.exec())
-            fail(providerMessage(query.lastError(), filePath_));
-        removed = query.numRowsAffected();
-    }
-    if (removed == 0)
+    if (write(
+            QStringLiteral("delete from %1 where %2=?").arg(quoted(Identifier(table)), quoted(key)),
+            {keyValue})
+            .rows == 0)
         fail(QString::fromLatin1(RowChanged));
 }
 

@@ -106,6 +106,12 @@ signals:
 
 private:
     QSqlDatabase driverDatabase(const QString& driver);
+    // Runs one statement that writes, with values for its '?' placeholders.
+    struct Written {
+        int rows = 0; // the rows it changed
+        QVariant key; // the key an insert was given
+    };
+    Written write(const QString& statement, const QVariantList& values);
     void openServer();
 
     QString name_;

@@ -60,16 +60,8 @@ QByteArray valueText(const QVariant& value) {
     case QMetaType::Bool:
         return value.toBool() ? "t" : "f";
     case QMetaType::Double:
-    case QMetaType::Float: {
-        const double number = value.toDouble();
-        if (std::isnan(number))
-            return "NaN";
-        if (std::isinf(number))
-            return number < 0 ? "-Infinity" : "Infinity";
-        char text[32];
-        std::snprintf(text, sizeof text, "%.17g", number); // every bit, read back exactly
-        return text;
-    }
+    case QMetaType::Float:
+        return DoubleText(value.toDouble());
     default:
         return value.toString().toUtf8();
     }
@@ -149,6 +141,16 @@ QVariant binaryValue(Oid type, const char* bytes, int length) {
 }
 
 } // namespace
+
+QByteArray DoubleText(double number) {
+    if (std::isnan(number))
+        return "NaN";
+    if (std::isinf(number))
+        return number < 0 ? "-Infinity" : "Infinity";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", number); // every bit, read back exactly
+    return text;
+}
 
 PGconn* Handle(const QSqlDatabase& db) {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();

@@ -24,6 +24,9 @@ bool Lost(PGconn* connection);
 // A name as the server keeps it: unquoted names fold their ASCII letters to lower case.
 QString FoldedIdentifier(const QString& identifier);
 
+// A double as the server reads it back to the last bit, its non-finite values included.
+QByteArray DoubleText(double number);
+
 // An error of the server or the connection, worded as the file's engine words the same
 // fault where it has one.
 QString ErrorText(PGconn* connection, const PGresult* result);

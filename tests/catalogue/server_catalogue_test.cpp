@@ -90,15 +90,7 @@ TEST_F(ServerDesign, ListChoiceAndAddUseTheServerNotTheFile) {
     EXPECT_EQ(Bolt.TemplatePath, "/tmp/part.kprt");
 
     clickRadio(form()->RadioButton1);
-    typeInto(edit(4), "10.4");
-    typeInto(edit(3), "12");
-    typeInto(edit(11), "8.4");
-    typeInto(edit(14), "18");
-    typeInto(edit(2), "0.6");
-    typeInto(edit(6), "7.5");
-    typeInto(edit(9), "70");
-    typeInto(edit(13), "20.03");
-    click(form()->Button1);
+    typeVariant();
     EXPECT_TRUE(effects.boxes().empty());
     EXPECT_EQ(server().scalar("select count(*) from Размеры"), "13");
     // D is derived as 0.95 × S in double arithmetic, every bit of it kept.

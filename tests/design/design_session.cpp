@@ -72,6 +72,18 @@ void DesignWindowTest::dropText(QLineEdit* box, const QString& text) {
     ASSERT_TRUE(drop.isAccepted());
 }
 
+void DesignWindowTest::typeVariant() {
+    typeInto(edit(4), "10.4");
+    typeInto(edit(3), "12");
+    typeInto(edit(11), "8.4");
+    typeInto(edit(14), "18");
+    typeInto(edit(2), "0.6");
+    typeInto(edit(6), "7.5");
+    typeInto(edit(9), "70");
+    typeInto(edit(13), "20.03");
+    click(form()->Button1);
+}
+
 void DesignWindowTest::choose(int index) {
     QComboBox* list = Form4->ComboBox1;
     list->showPopup();

@@ -39,6 +39,9 @@ protected:
     // Drags text from elsewhere and drops it at the right end of the box, which keeps
     // whatever else it holds and never takes the focus.
     void dropText(QLineEdit* box, const QString& text);
+    // Types a complete new variant (d 10.4, d1 12, d2 8.4, S 18, R 0.6, K 7.5, L 70, e 20.03),
+    // each click into a box leaving the one before, and clicks the add button.
+    void typeVariant();
     // Opens the list and clicks the entry.
     void choose(int index);
     void chooseName(const QString& name);

@@ -30,19 +30,6 @@ protected:
             EXPECT_DOUBLE_EQ(actual[i], values[i]) << "field " << i;
     }
 
-    // Types a complete new variant: each click into a box leaves the one before.
-    void typeVariant() {
-        typeInto(edit(4), "10.4");
-        typeInto(edit(3), "12");
-        typeInto(edit(11), "8.4");
-        typeInto(edit(14), "18");
-        typeInto(edit(2), "0.6");
-        typeInto(edit(6), "7.5");
-        typeInto(edit(9), "70");
-        typeInto(edit(13), "20.03");
-        click(form()->Button1);
-    }
-
     QString column(const QString& isp, const char* name) {
         return catalogue->scalar(QStringLiteral("select \"%1\" from \"Размеры\" where isp='%2'")
                                      .arg(QString::fromLatin1(name), isp));
@@ -280,8 +267,8 @@ TEST_F(VariantsTest, TheStoredRowHoldsWhatTheBoxesShow) {
     const struct {
         int box;
         const char* column;
-    } shown[] = {{4, "d0"}, {3, "d1"}, {11, "d2"}, {5, "D"},  {2, "R"},  {6, "K"},  {9, "L"},
-                 {8, "L2"}, {12, "L3"}, {1, "a"},  {7, "b"}, {10, "c"}, {14, "S"}, {13, "e"}};
+    } shown[] = {{4, "d0"}, {3, "d1"},  {11, "d2"}, {5, "D"}, {2, "R"},  {6, "K"},  {9, "L"},
+                 {8, "L2"}, {12, "L3"}, {1, "a"},   {7, "b"}, {10, "c"}, {14, "S"}, {13, "e"}};
     for (const auto& s : shown)
         EXPECT_EQ(column("014", s.column).toDouble(), edit(s.box)->text().toDouble()) << s.column;
     EXPECT_EQ(column("014", "d1"), "125.0");
