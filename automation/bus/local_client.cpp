@@ -234,6 +234,17 @@ Answer CallServer(const QString& server, const char* method, const QList<QVarian
     return answer;
 }
 
+// The server's exception in the answer to a call (Invoke's reply), when one is asked for.
+void ReadExcepInfo(const Answer& answer, EXCEPINFO* excepInfo) {
+    if (!excepInfo)
+        return;
+    *excepInfo = EXCEPINFO{};
+    excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
+    excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
+    excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
+    excepInfo->scode = answer.arguments[8].toInt();
+}
+
 // The answer to a call sent without waiting; for a call whose result was promised, the
 // stand-in learns here what it stands for.
 class PostedAnswer final : public DeferredAnswer {
@@ -431,13 +442,8 @@ HRESULT PostedAnswer::wait(EXCEPINFO* excepInfo) {
     channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
                                         QString::fromLatin1(Interface), QStringLiteral("Resume"),
                                         {}));
-    if (h == DISP_E_EXCEPTION && excepInfo) {
-        *excepInfo = EXCEPINFO{};
-        excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
-        excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
-        excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
-        excepInfo->scode = answer.arguments[8].toInt();
-    }
+    if (h == DISP_E_EXCEPTION)
+        ReadExcepInfo(answer, excepInfo);
     return h;
 }
 
@@ -627,13 +633,8 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
             }
         }
     }
-    if (h == DISP_E_EXCEPTION && excepInfo) {
-        *excepInfo = EXCEPINFO{};
-        excepInfo->wCode = static_cast<uint16_t>(answer.arguments[5].toUInt());
-        excepInfo->bstrSource = answer.arguments[6].toString().toStdU16String();
-        excepInfo->bstrDescription = answer.arguments[7].toString().toStdU16String();
-        excepInfo->scode = answer.arguments[8].toInt();
-    }
+    if (h == DISP_E_EXCEPTION)
+        ReadExcepInfo(answer, excepInfo);
     const uint32_t serverArgErr = answer.arguments[9].toUInt();
     if (FAILED(h) && argErr && serverArgErr != NoArgError)
         *argErr = serverArgErr;
