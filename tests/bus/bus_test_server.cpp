@@ -1,7 +1,8 @@
 // The bus tests' helper program.
-//   bus_test_server [--pid-file F] [--delay MS] [-Embedding]
+//   bus_test_server [--pid-file F] [--delay MS] [--second] [-Embedding]
 //       serves the test application on the session bus; appends its process id to F first
-//       and waits MS milliseconds before claiming the bus name.
+//       and waits MS milliseconds before claiming the bus name. With --second it serves
+//       SecondProgId instead of TestProgId.
 //   bus_test_server --client [--pid-file F] [--hold N] [--leave]
 //       a client that creates the application through the bus, takes N children, says
 //       "ready" on its standard output and then waits to be killed (or, with --leave, ends).
@@ -54,7 +55,7 @@ int RunClient(const std::string& self, const std::string& pidFile, int hold, boo
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::string pidFile;
-    bool client = false, leave = false;
+    bool client = false, leave = false, second = false;
     int hold = 0, delayMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
             client = true;
         else if (arg == "--leave")
             leave = true;
+        else if (arg == "--second")
+            second = true;
         else if (arg == "--pid-file" && hasValue)
             pidFile = argv[++i];
         else if (arg == "--hold" && hasValue)
@@ -80,13 +83,15 @@ int main(int argc, char** argv) {
 
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    const std::u16string progId = second ? bustest::SecondProgId : bustest::TestProgId;
     bus::LocalServer* server = nullptr;
     bustest::RegisterTestServer({[&] {
                                      server->withdraw();
                                      QCoreApplication::quit();
                                  },
-                                 [&] { return static_cast<int>(server->handleCount()); }});
-    bus::LocalServer localServer(bustest::TestProgId);
+                                 [&] { return static_cast<int>(server->handleCount()); }},
+                                progId);
+    bus::LocalServer localServer(progId);
     server = &localServer;
     localServer.onBusLost([] { QCoreApplication::quit(); });
     std::string error;

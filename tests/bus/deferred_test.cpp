@@ -30,6 +30,7 @@ protected:
         for (const auto& path : traces_)
             std::filesystem::remove(path);
         BusTest::TearDown();
+        UnregisterClassObject(SecondProgId);
     }
     void TraceTo(const std::string& name) {
         traces_.push_back(pidFile_ + "." + name);
@@ -82,6 +83,56 @@ TEST_F(Deferred, AFailureNobodyWaitedForEndsTheNextCallAndNothingAfterItIsCarrie
     EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 5);
     ASSERT_TRUE(Put(app.get(), 9).ok());
     EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 9);
+}
+
+TEST_F(Deferred, AFailureAtOneServerStopsTheCallsMadeOnAnotherServerAfterIt) {
+    DispatchPtr first, second;
+    ASSERT_EQ(Create(&first), S_OK);
+    const CLSID secondClass = bus::RegisterLocalServer(
+        SecondProgId, BUS_TEST_SERVER, {"-Embedding", "--pid-file", pidFile_, "--second"});
+    ASSERT_EQ(CoCreateInstance(secondClass, nullptr, CLSCTX_LOCAL_SERVER, second.put()), S_OK);
+    ASSERT_NE(ServerPid(first.get()), ServerPid(second.get())) << "two server programs";
+    ASSERT_TRUE(Put(second.get(), 1).ok()); // its member number known: the put will not wait
+
+    TraceTo("waited");
+    const CallOutcome waited = DispatchInvoke(first.get(), u"Fail", CallKind::Method, {}, nullptr);
+    ASSERT_FALSE(waited.ok());
+    const auto expected = Lines(traces_.back());
+    ASSERT_EQ(expected.size(), 1u);
+
+    // The second server cannot know of the first one's failure: the client must learn of it
+    // before the put leaves.
+    TraceTo("deferred");
+    CallOutcome put;
+    {
+        DeferredCalls scope;
+        EXPECT_TRUE(DispatchInvoke(first.get(), u"Fail", CallKind::Method, {}, nullptr).ok())
+            << "not waited for";
+        put = Put(second.get(), 7);
+    }
+    EXPECT_EQ(put.failure, CallOutcome::Failure::ServerException);
+    EXPECT_EQ(put.message, waited.message);
+    EXPECT_EQ(put.code, waited.code);
+    EXPECT_EQ(Lines(traces_.back()), expected) << "the put is not traced";
+    EXPECT_EQ(Call(second.get(), u"Value", {}, CallKind::Get).intVal(), 1)
+        << "the put was not carried out";
+
+    // Nor does a call that waits for its answer reach the other server.
+    const auto childId = [&] {
+        const Variant child = Call(second.get(), u"MakeChild");
+        return Call(child.dispVal().get(), u"Id", {}, CallKind::Get).intVal();
+    };
+    const int before = childId();
+    CallOutcome made;
+    {
+        DeferredCalls scope;
+        EXPECT_TRUE(DispatchInvoke(first.get(), u"Fail", CallKind::Method, {}, nullptr).ok());
+        Variant child;
+        made = DispatchInvoke(second.get(), u"MakeChild", CallKind::Method, {}, &child);
+        EXPECT_TRUE(child.isEmpty());
+    }
+    EXPECT_EQ(made.failure, CallOutcome::Failure::ServerException);
+    EXPECT_EQ(childId(), before + 1) << "no child was made in between";
 }
 
 TEST_F(Deferred, CallsThatSucceedAreTracedInOrderWhenTheirAnswersAreTaken) {

@@ -176,7 +176,7 @@ DispatchPtr MakeTestApplication(TestHooks hooks) {
     return DispatchPtr(new TestApplication(std::move(hooks)));
 }
 
-void RegisterTestServer(TestHooks hooks) {
+void RegisterTestServer(TestHooks hooks, const std::u16string& progId) {
     auto quit = hooks.quit;
     hooks.quit = [quit] {
         // Gone from the running table; the next creation makes a new application.
@@ -186,12 +186,12 @@ void RegisterTestServer(TestHooks hooks) {
         if (quit)
             quit();
     };
-    RegisterClassObject(TestProgId, [hooks](IDispatch** out) {
+    RegisterClassObject(progId, [hooks, progId](IDispatch** out) {
         Running& r = running();
         if (!r.app) {
             r.app = MakeTestApplication(hooks);
             CLSID clsid;
-            CLSIDFromProgID(TestProgId, &clsid);
+            CLSIDFromProgID(progId, &clsid);
             RegisterActiveObject(r.app.get(), clsid, ACTIVEOBJECT_STRONG, &r.cookie);
         }
         *out = DispatchPtr(r.app).detach();

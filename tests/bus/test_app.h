@@ -5,10 +5,13 @@
 #include "automation/automation.h"
 
 #include <functional>
+#include <string>
 
 namespace bustest {
 
 inline constexpr char16_t TestProgId[] = u"KrepiksBusTest.Application";
+// The same application under a name of its own, for a second server program beside the first.
+inline constexpr char16_t SecondProgId[] = u"KrepiksBusTest.Second";
 
 struct TestHooks {
     std::function<void()> quit;       // Quit
@@ -20,8 +23,8 @@ int LiveChildren();
 
 automation::DispatchPtr MakeTestApplication(TestHooks hooks);
 
-// Registers TestProgId in-process: creation hands out the one running application (also in
+// Registers progId in-process: creation hands out the one running application (also in
 // the running-object table) and makes a new one once it has quit.
-void RegisterTestServer(TestHooks hooks);
+void RegisterTestServer(TestHooks hooks, const std::u16string& progId = TestProgId);
 
 } // namespace bustest
