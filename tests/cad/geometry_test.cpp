@@ -3,9 +3,11 @@
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepAdaptor_Surface.hxx>
+#include <BRepBndLib.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
 #include <GProp_GProps.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
@@ -213,4 +215,66 @@ TEST(Sketching, ProfileWithAHoleRevolvesToATube) {
     const double expected = Pi * (100 * 6 - 16 * 6);
     EXPECT_LT(Relative(ring.volume(), expected), 1e-9);
     EXPECT_TRUE(BRepCheck_Analyzer(ring.body()).IsValid());
+}
+
+TEST(Sketching, RevolvesInBothDirectionsLieWhereTheirAnglesSay) {
+    // A 10 mm square, y 5..15, turned about the x axis: a point (x, y) goes to
+    // (x, y cos t, y sin t) for t from the start angle to the end angle.
+    struct Case {
+        const char* what;
+        RevolveParams params;
+        double from, to; // the angles t sweeps, degrees
+    };
+    const double deg = Pi / 180;
+    const std::vector<Case> cases{
+        {"one direction", {90 * deg, false, 0, 0, true}, 0, 90},
+        {"mid-plane", {90 * deg, false, 0, 1, true}, -45, 45},
+        {"mid-plane, reversed", {90 * deg, true, 0, 1, true}, -45, 45},
+        {"two directions", {90 * deg, false, 30 * deg, 2, true}, -30, 90},
+        {"two directions, reversed", {90 * deg, true, 30 * deg, 2, true}, -90, 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PartDocument doc(ShippedTemplate(), "p");
+        doc.insertSketch();
+        ASSERT_TRUE(doc.createPolygon(0.005, 0.010, 0, 0.010, 0.010, 0, 4, false));
+        doc.insertSketch();
+        doc.insertSketch();
+        ASSERT_TRUE(doc.createLine(0, 0, 0, 0.010, 0, 0)); // the x axis, in sketch 2
+        doc.insertSketch();
+        const gp_Ax3& frame = doc.sketches()[0].frame;
+        ASSERT_LT(frame.Location().Distance(gp::Origin()), 1e-12);
+        ASSERT_TRUE(frame.XDirection().IsEqual(gp::DX(), 1e-12));
+        ASSERT_TRUE(frame.YDirection().IsEqual(gp::DY(), 1e-12));
+        ASSERT_TRUE(doc.selectById("Line1@Эскиз2", "EXTSKETCHSEGMENT", 0, 0, 0, false, 4));
+        ASSERT_TRUE(doc.selectById("Эскиз1", "SKETCH", 0, 0, 0, true, 0));
+        ASSERT_TRUE(doc.featureRevolve(c.params));
+
+        // The extremes of y cos t and y sin t lie at the ends of the sweep or where it
+        // crosses a quarter turn, at the inner or the outer edge of the square.
+        double ylo = 1e9, yhi = -1e9, zlo = 1e9, zhi = -1e9;
+        std::vector<double> angles{c.from, c.to};
+        for (int quarter = -4; quarter <= 4; ++quarter)
+            if (quarter * 90 > c.from && quarter * 90 < c.to)
+                angles.push_back(quarter * 90);
+        for (const double t : angles)
+            for (const double r : {5.0, 15.0}) {
+                ylo = std::min(ylo, r * std::cos(t * deg));
+                yhi = std::max(yhi, r * std::cos(t * deg));
+                zlo = std::min(zlo, r * std::sin(t * deg));
+                zhi = std::max(zhi, r * std::sin(t * deg));
+            }
+        Bnd_Box box;
+        BRepBndLib::AddOptimal(doc.body(), box, false, false);
+        double x0, y0, z0, x1, y1, z1;
+        box.Get(x0, y0, z0, x1, y1, z1);
+        EXPECT_NEAR(x0, 0, 1e-6);
+        EXPECT_NEAR(x1, 10, 1e-6);
+        EXPECT_NEAR(y0, ylo, 1e-6);
+        EXPECT_NEAR(y1, yhi, 1e-6);
+        EXPECT_NEAR(z0, zlo, 1e-6);
+        EXPECT_NEAR(z1, zhi, 1e-6);
+        const double sweep = c.to - c.from;
+        EXPECT_LT(Relative(doc.volume(), sweep * deg * 100 * 10), 1e-9);
+    }
 }
