@@ -160,3 +160,8 @@ TEST_F(ServerTable, AnEditOrDeleteOfARowChangedMeanwhileIsRefusedAndOverwritesNo
     EXPECT_EQ(errorBoxes()[1].text, errorBoxes()[0].text);
     EXPECT_EQ(server().scalar("select count(*) from Размеры"), "11");
 }
+
+TEST_F(ServerTable, AnEmptyCellFilledInIsStored) {
+    expectAnEmptyCellFilled({[this](const QString& sql) { server().exec(sql); },
+                             [this](const QString& sql) { return server().scalar(sql); }});
+}

@@ -76,6 +76,11 @@ TEST_F(TableEditing, PostWritesAndCancelDrops) {
     EXPECT_EQ(stored("select d1 from \"Размеры\" where isp='M10x80'"), "10");
 }
 
+TEST_F(TableEditing, AnEmptyCellFilledInIsStored) {
+    expectAnEmptyCellFilled({[this](const QString& sql) { catalogue.exec(sql); },
+                             [this](const QString& sql) { return catalogue.scalar(sql); }});
+}
+
 TEST_F(TableEditing, EditingStartsWithAKeyTypedOrTheEditButton) {
     open();
     goToField("d2");

@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace krepiks::test {
 
 class TableWindowTest : public ::testing::Test {
@@ -95,6 +97,32 @@ protected:
     QString stored(const QString& sql) const {
         const QString text = catalogue.scalar(sql);
         return text.isEmpty() ? text : QString::number(text.toDouble());
+    }
+
+    // Where the catalogue lives, reached apart from the window: SQL run there, and the single
+    // value of a query ("" for NULL).
+    struct Store {
+        std::function<void(const QString&)> exec;
+        std::function<QString(const QString&)> scalar;
+    };
+
+    // A cell that is empty in the catalogue, filled in the window and posted, is stored: the
+    // check that the row is unchanged since it was read must take an empty cell as empty.
+    void expectAnEmptyCellFilled(const Store& store) {
+        store.exec(QStringLiteral("update Размеры set R = null where isp = 'M8x50'"));
+        open();
+        query()->MoveTo(1);
+        ASSERT_EQ(cell(1, "isp"), "M8x50");
+        ASSERT_EQ(cell(1, "R"), "");
+        goToField("R");
+        typeOver("0.45");
+        click("Post");
+        EXPECT_TRUE(errorBoxes().empty()) << errorBoxes().front().text.toStdString();
+        EXPECT_FALSE(query()->Editing());
+        EXPECT_EQ(
+            store.scalar(QStringLiteral("select R from Размеры where isp = 'M8x50'")).toStdString(),
+            "0.45");
+        EXPECT_EQ(cell(1, "R"), "0.45");
     }
 
     std::vector<MessageBoxRequest> errorBoxes() const {
