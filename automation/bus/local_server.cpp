@@ -21,8 +21,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -72,19 +74,47 @@ void RemovePeerFolder(const QString& path) {
     QDir().rmdir(path);
 }
 
+// The folder another user (or a stray link) shares the runtime folder with is never followed:
+// only a real folder of this user's, private as a server makes it, counts as one that a server
+// left behind, and only its socket is removed from it.
+void RemoveEndedServerFolder(int baseFd, const char* name) {
+    struct stat entry {};
+    if (::fstatat(baseFd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(entry.st_mode) ||
+        entry.st_uid != ::getuid() || (entry.st_mode & 077) != 0)
+        return;
+    const int folder = ::openat(baseFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    struct stat opened {};
+    // The same folder that was looked at, not one swapped in between.
+    if (::fstat(folder, &opened) == 0 && opened.st_dev == entry.st_dev &&
+        opened.st_ino == entry.st_ino) {
+        struct stat socket {};
+        if (::fstatat(folder, PeerSocketName, &socket, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISSOCK(socket.st_mode))
+            ::unlinkat(folder, PeerSocketName, 0);
+        ::unlinkat(baseFd, name, AT_REMOVEDIR); // only once empty: anything else stays
+    }
+    ::close(folder);
+}
+
 void RemoveFoldersOfEndedServers(const QString& base) {
-    const QStringList folders = QDir(base).entryList(
-        {QLatin1String(PeerFolderPrefix) + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const int baseFd =
+        ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd < 0)
+        return;
+    const QStringList folders =
+        QDir(base).entryList({QLatin1String(PeerFolderPrefix) + QLatin1Char('*')},
+                             QDir::Dirs | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden);
     for (const QString& folder : folders) {
         bool number = false;
         const qint64 pid = folder.mid(int(std::strlen(PeerFolderPrefix)))
                                .section(QLatin1Char('-'), 0, 0)
                                .toLongLong(&number);
-        const QFileInfo info(base + QLatin1Char('/') + folder);
-        if (number && pid > 0 && info.ownerId() == ::getuid() &&
-            ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-            RemovePeerFolder(info.filePath());
+        if (number && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            RemoveEndedServerFolder(baseFd, QFile::encodeName(folder).constData());
     }
+    ::close(baseFd);
 }
 
 // Clients on a direct connection are named by it; bus clients by their unique names, which

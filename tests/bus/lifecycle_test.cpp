@@ -1,8 +1,8 @@
 // The server program's life: started on creation, reused, found running, quit, killed,
 // hung, and the clients that leave it.
-#include "bus_fixture.h"
 #include "automation/bus/local_client.h"
 #include "automation/invoke.h"
+#include "bus_fixture.h"
 #include "test_app.h"
 
 #include <QCoreApplication>
@@ -11,7 +11,13 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace automation;
 using namespace bustest;
@@ -80,8 +86,9 @@ TEST_F(Lifecycle, QuitEndsTheServerAndTheNextCreationStartsAFreshOne) {
 TEST_F(Lifecycle, AServerKilledMidCallFailsTheCallAtOnceAndTheNextCreationRecovers) {
     // The server, started below, marks when it has the call in hand; it is killed then,
     // however long the call takes to arrive.
-    const std::string mark = (std::filesystem::temp_directory_path() /
-                              ("krepiks-hang-" + std::to_string(::getpid()))).string();
+    const std::string mark =
+        (std::filesystem::temp_directory_path() / ("krepiks-hang-" + std::to_string(::getpid())))
+            .string();
     std::filesystem::remove(mark);
     setenv("KREPIKS_TEST_HANG_MARK", mark.c_str(), 1);
     DispatchPtr app;
@@ -154,6 +161,69 @@ TEST_F(Lifecycle, AServerThatCannotStartOrIsLateGivesServerExecutionFailed) {
     start = Clock::now();
     EXPECT_EQ(Create(&app), CO_E_SERVER_EXEC_FAILURE);
     EXPECT_LT(SecondsSince(start), 10.0) << "not the 20 s start timeout";
+}
+
+// A process id that no process has: one that has just ended.
+long EndedPid() {
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    gone.waitForStarted();
+    const long pid = static_cast<long>(gone.processId());
+    gone.waitForFinished();
+    return pid;
+}
+
+void MakeSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+    ::close(fd);
+}
+
+// In a runtime folder others may write to, a starting server removes what servers that ended
+// left there, and nothing it reaches only through somebody's link.
+TEST_F(Lifecycle, AStartingServerSweepsOnlyFoldersServersLeftNeverALinksTarget) {
+    namespace fs = std::filesystem;
+    const fs::path shared = pidFile_ + ".runtime";
+    fs::remove_all(shared);
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const fs::path mine = pidFile_ + ".mine";
+    fs::remove_all(mine);
+    fs::create_directories(mine);
+    std::ofstream(mine / "peer") << "a file of the user's own";
+    const std::string dead = std::to_string(EndedPid());
+    const fs::path planted = shared / ("krepiks-automation-" + dead + "-planted");
+    fs::create_directory_symlink(mine, planted);
+    // Under root the link is another user's, as it would be in a shared /tmp.
+    if (const passwd* nobody = ::getpwnam("nobody"); nobody && ::geteuid() == 0) {
+        ASSERT_EQ(::lchown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    const fs::path left = shared / ("krepiks-automation-" + dead + "-AbCdEf");
+    fs::create_directory(left);
+    fs::permissions(left, fs::perms::owner_all);
+    MakeSocket((left / "peer").string());
+
+    const char* before = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = before ? before : "";
+    setenv("XDG_RUNTIME_DIR", shared.c_str(), 1);
+    DispatchPtr app;
+    const HRESULT created = Create(&app);
+    if (before)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(created, S_OK);
+
+    EXPECT_TRUE(fs::exists(mine / "peer")) << "removed through the link";
+    EXPECT_TRUE(fs::is_symlink(planted)) << "not the server's to remove";
+    EXPECT_FALSE(fs::exists(left)) << "an ended server's folder stays";
+    Call(app.get(), u"Quit");
+    app.reset();
+    fs::remove_all(shared);
+    fs::remove_all(mine);
 }
 
 // A client program holding an application and children.
