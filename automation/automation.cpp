@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace automation {
 
@@ -416,6 +417,7 @@ HRESULT CLSIDFromProgID(const std::u16string& progId, CLSID* clsid) {
 }
 
 HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, uint32_t context, IDispatch** out) {
+    SetErrorDescription({}); // what an earlier creation left untaken is not this one's
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -511,6 +513,18 @@ HRESULT GetActiveObject(const CLSID& clsid, void* /*reserved*/, IDispatch** out)
 }
 
 // ---- Error texts -----------------------------------------------------------------------------
+
+namespace {
+thread_local std::string LastErrorDescription;
+} // namespace
+
+void SetErrorDescription(std::string description) {
+    LastErrorDescription = std::move(description);
+}
+
+std::string TakeErrorDescription() {
+    return std::exchange(LastErrorDescription, {});
+}
 
 std::string SysErrorMessage(HRESULT code) {
     struct Entry {

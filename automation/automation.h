@@ -291,6 +291,12 @@ HRESULT RegisterActiveObject(IDispatch* object, const CLSID& clsid, uint32_t fla
 HRESULT RevokeActiveObject(uint32_t cookie);
 HRESULT GetActiveObject(const CLSID& clsid, void* reserved, IDispatch** out);
 
+// What went wrong in the last failed creation on this thread, beyond its HRESULT (as COM's
+// error object carries it): set by the class that failed, taken (and so cleared) by the
+// caller that reports it. Empty when nothing more is known.
+void SetErrorDescription(std::string description);
+std::string TakeErrorDescription();
+
 // The system's text for an HRESULT, empty when it has none.
 std::string SysErrorMessage(HRESULT code);
 // The text an error report shows for a failed call: the system's text, or

@@ -20,11 +20,12 @@
 
 namespace {
 
-constexpr const char* Usage = "usage: krepiks-cad [-Embedding]\n"
-                              "       krepiks-cad --replay TRACE --export FILE.step\n"
-                              "  Without arguments, serves SldWorks.Application on the session bus.\n"
-                              "  --replay replays a call trace written through\n"
-                              "  KREPIKS_AUTOMATION_TRACE and saves the part it built as STEP.\n";
+constexpr const char* Usage =
+    "usage: krepiks-cad [-Embedding]\n"
+    "       krepiks-cad --replay TRACE --export FILE.step\n"
+    "  Without arguments, serves SldWorks.Application on the session bus.\n"
+    "  --replay replays a call trace written through\n"
+    "  KREPIKS_AUTOMATION_TRACE and saves the part it built as STEP.\n";
 
 int UsageError(const char* why) {
     std::fprintf(stderr, "krepiks-cad: %s\n%s", why, Usage);
@@ -37,9 +38,11 @@ int Serve(int argc, char** argv, std::chrono::steady_clock::time_point started) 
     krepiks::cad::InstallCadWindows();
     automation::bus::LocalServer server(krepiks::cad::CadProgId);
     server.onBusLost([] { QCoreApplication::quit(); });
+    automation::bus::QuitOnTermination();
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "krepiks-cad: %s\n", error.c_str());
+        automation::bus::ReportStartFailure(error);
         return 1;
     }
     const krepiks::cad::ShownProbe probe(QDBusConnection::sessionBus(), started,

@@ -62,14 +62,17 @@ int Serve(int argc, char** argv) {
     // that cannot start.
     if (!FreeCadLink::Available(&error)) {
         std::fprintf(stderr, "krepiks-freecad: %s\n", error.c_str());
+        automation::bus::ReportStartFailure(error);
         return 1;
     }
     FollowEveryApplication();
     krepiks::cad::RegisterCadServer();
     automation::bus::LocalServer server(krepiks::cad::CadProgId);
     server.onBusLost([] { QCoreApplication::quit(); });
+    automation::bus::QuitOnTermination();
     if (!server.start(&error)) {
         std::fprintf(stderr, "krepiks-freecad: %s\n", error.c_str());
+        automation::bus::ReportStartFailure(error);
         return 1;
     }
     const krepiks::freecad::FreeCadProbe probe(QDBusConnection::sessionBus(), [] {

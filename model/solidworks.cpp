@@ -2,6 +2,7 @@
 
 #include "model/build_script.h"
 #include "model/ole_call.h"
+#include "platform/exception.h"
 
 namespace krepiks {
 
@@ -11,18 +12,25 @@ automation::Variant SolidWorksApp;
 
 namespace {
 
-// Creation first; when it fails in any way, attach to a running instance instead. Only the
-// attach attempt's error is reported. SolidWorksApp changes only when one of them succeeds.
+// Creation first; when it fails in any way, attach to a running instance instead. The attach
+// attempt's error is reported, except that with nothing running to attach to, the creation's
+// own failure (which program could not be started, and why) is what the person can act on.
+// SolidWorksApp changes only when one of them succeeds.
 void ConnectSolidWorks() {
     CLSID clsid;
     DispatchPtr app;
-    HRESULT h = CLSIDFromProgID(SolidWorksProgId, &clsid);
-    if (SUCCEEDED(h))
-        h = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, app.put());
-    if (FAILED(h) || !app) {
+    HRESULT created = CLSIDFromProgID(SolidWorksProgId, &clsid);
+    if (SUCCEEDED(created))
+        created =
+            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, app.put());
+    if (FAILED(created) || !app) {
+        const std::string why = TakeErrorDescription();
         app.reset();
         OleCheck(CLSIDFromProgID(SolidWorksProgId, &clsid));
-        OleCheck(GetActiveObject(clsid, nullptr, app.put()));
+        const HRESULT attached = GetActiveObject(clsid, nullptr, app.put());
+        if (attached == MK_E_UNAVAILABLE && FAILED(created))
+            throw EOleSysError(OleErrorText(created) + (why.empty() ? "" : ": " + why), created);
+        OleCheck(attached);
         if (!app)
             OleCheck(E_NOINTERFACE);
     }

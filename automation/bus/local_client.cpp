@@ -9,10 +9,15 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusPendingReply>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,6 +25,7 @@
 #include <optional>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <tuple>
@@ -642,26 +648,82 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
 }
 
 struct Registration {
+    std::string progId;
     QString busName;
     QString program;
     QStringList arguments;
+    QString registeredIn; // the registration file that named program; empty for a default
 };
 
-// Starts the server program and waits until it has claimed its name; its unique name, or
-// empty when it does not get there in time.
-QString Launch(const QDBusConnection& connection, const Registration& server) {
-    qint64 pid = 0;
-    if (!QProcess::startDetached(server.program, server.arguments, QString(), &pid))
+// Why program cannot be started at all; empty when it is an absolute path to an executable
+// file. A relative path would run from wherever the client happens to be.
+std::string ProgramProblem(const QString& program) {
+    const std::string path = program.toStdString();
+    if (!program.startsWith(QLatin1Char('/')))
+        return "'" + path + "' is not an absolute path";
+    struct stat entry {};
+    if (::stat(path.c_str(), &entry) != 0)
+        return "'" + path + "': " + std::strerror(errno);
+    if (!S_ISREG(entry.st_mode))
+        return "'" + path + "' is not a program file";
+    if (::access(path.c_str(), X_OK) != 0)
+        return "'" + path + "' is not executable";
+    return {};
+}
+
+std::string ReadReport(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return {};
+    return file.read(4096).trimmed().toStdString();
+}
+
+// Starts the server program and waits until it has claimed its name; its unique name, or
+// empty, with why, when it does not get there in time.
+QString Launch(const QDBusConnection& connection, const Registration& server, std::string* why) {
+    const std::string program = server.program.toStdString();
+    if (const std::string problem = ProgramProblem(server.program); !problem.empty()) {
+        *why = server.registeredIn.isEmpty()
+                   ? problem
+                   : "bad registration " + server.registeredIn.toStdString() + ": " + problem +
+                         "; expected the absolute path of a program";
+        return {};
+    }
+    // A private file the program writes why it gave up into, should it end before serving.
+    const QTemporaryDir reportFolder(QDir::tempPath() + QStringLiteral("/krepiks-start-XXXXXX"));
+    const QString report = reportFolder.filePath(QStringLiteral("report"));
+    QProcess process;
+    process.setProgram(server.program);
+    process.setArguments(server.arguments);
+    if (reportFolder.isValid() && QFile(report).open(QIODevice::WriteOnly)) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(StartReportVariable), report);
+        process.setProcessEnvironment(environment);
+    }
+    qint64 pid = 0;
+    if (!process.startDetached(&pid)) {
+        *why = "'" + program + "' could not be started: " + process.errorString().toStdString();
+        return {};
+    }
     const auto deadline = Clock::now() + StartTimeout();
     for (;;) {
         const QString owner = OwnerOf(connection, server.busName);
         if (!owner.isEmpty())
             return owner;
-        if (Clock::now() >= deadline)
+        if (Clock::now() >= deadline) {
+            *why = "'" + program + "' did not serve " + server.progId + " within " +
+                   QString::number(StartTimeout().count() / 1000.0).toStdString() + " s";
             return {};
-        if (pid > 0 && !ProcessRunning(pid)) // it ended; perhaps another copy won the name
-            return OwnerOf(connection, server.busName);
+        }
+        if (pid > 0 && !ProcessRunning(pid)) { // it ended; perhaps another copy won the name
+            const QString winner = OwnerOf(connection, server.busName);
+            if (winner.isEmpty()) {
+                const std::string said = ReadReport(report);
+                *why = "'" + program + "' ended before it served " + server.progId +
+                       (said.empty() ? "" : ": " + said);
+            }
+            return winner;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -726,10 +788,13 @@ HRESULT CreateRemote(const Registration& server, IDispatch** out) {
     // A second round when the program found on the bus leaves before it answers.
     for (int round = 0; round < 2; ++round) {
         QString owner = OwnerOf(*connection, server.busName);
+        std::string why;
         if (owner.isEmpty())
-            owner = Launch(*connection, server);
-        if (owner.isEmpty())
+            owner = Launch(*connection, server, &why);
+        if (owner.isEmpty()) {
+            SetErrorDescription(why);
             return CO_E_SERVER_EXEC_FAILURE;
+        }
         const QString reached = Reach(*connection, owner);
         const Answer answer = CallServer(reached, "CreateInstance", {}, "it");
         if (answer.failure == RPC_S_SERVER_UNAVAILABLE ||
@@ -782,10 +847,12 @@ HRESULT FindRunning(const Registration& server, IDispatch** out) {
 } // namespace
 
 CLSID RegisterLocalServer(const std::u16string& progId, const std::string& executablePath,
-                          std::vector<std::string> arguments) {
+                          std::vector<std::string> arguments, const std::string& registeredIn) {
     Registration server;
+    server.progId = toUtf8(progId);
     server.busName = BusNameForProgId(progId);
     server.program = QString::fromStdString(executablePath);
+    server.registeredIn = QString::fromStdString(registeredIn);
     for (const auto& argument : arguments)
         server.arguments << QString::fromStdString(argument);
     return RegisterClassObject(

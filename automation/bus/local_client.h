@@ -42,9 +42,13 @@ inline constexpr std::chrono::milliseconds DefaultCallTimeout{8000};
 inline constexpr std::chrono::milliseconds DefaultStartTimeout{10000};
 
 // Registers progId as served by the program at executablePath, for CLSCTX_LOCAL_SERVER.
-// COM starts a local server with "-Embedding", and so does this by default.
+// COM starts a local server with "-Embedding", and so does this by default. registeredIn
+// names the registration file the path came from, for the report of a path that cannot be
+// started. A failed creation leaves why in automation::TakeErrorDescription(): which program
+// could not be started, and what it said when it gave up (see ReportStartFailure).
 CLSID RegisterLocalServer(const std::u16string& progId, const std::string& executablePath,
-                          std::vector<std::string> arguments = {"-Embedding"});
+                          std::vector<std::string> arguments = {"-Embedding"},
+                          const std::string& registeredIn = {});
 
 // How long one call may take, and how long a started server may take to claim its name.
 std::chrono::milliseconds CallTimeout();

@@ -5,8 +5,10 @@
 #include "automation/dispatch_object.h"
 #include "automation/invoke.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusServer>
@@ -14,6 +16,7 @@
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -206,6 +209,46 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
 
 } // namespace
 
+void ReportStartFailure(const std::string& why) {
+    const QByteArray path = qgetenv(StartReportVariable);
+    if (path.isEmpty())
+        return;
+    // The client made the file in a folder of its own; a name that is not that file is left.
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const std::string line = why + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
+    ::close(fd);
+}
+
+namespace {
+
+int TerminationPipe[2] = {-1, -1};
+
+void OnTermination(int) {
+    const char signalled = 1;
+    [[maybe_unused]] const ssize_t written = ::write(TerminationPipe[1], &signalled, 1);
+}
+
+} // namespace
+
+void QuitOnTermination() {
+    if (TerminationPipe[0] >= 0 || !QCoreApplication::instance() ||
+        ::pipe2(TerminationPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    // The handler only writes a byte; the event loop does the rest, where anything may run.
+    auto* notifier = new QSocketNotifier(TerminationPipe[0], QSocketNotifier::Read,
+                                         QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = OnTermination;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
 class LocalServer::Impl : public QDBusVirtualObject {
 public:
     explicit Impl(std::u16string progId)
@@ -271,11 +314,24 @@ public:
         if (!claimed_) {
             claimed_ = connection_.registerService(busName_);
             if (!claimed_)
-                return fail(QStringLiteral("the bus name %1 is taken: %2")
-                                .arg(busName_, connection_.lastError().message()));
+                return fail(nameTakenReason());
         }
         busCheck_.start();
+        // Served: what this program starts later has no client's start to report on.
+        qunsetenv(StartReportVariable);
         return true;
+    }
+
+    // The bus says only that the name was not granted; who holds it is the useful part.
+    QString nameTakenReason() const {
+        QString why = connection_.lastError().message();
+        if (why.isEmpty()) {
+            const auto owner = connection_.interface()->servicePid(busName_);
+            why = owner.isValid() && owner.value() > 0
+                      ? QStringLiteral("another program serves it (process %1)").arg(owner.value())
+                      : QStringLiteral("another program serves it");
+        }
+        return QStringLiteral("the bus name %1 is taken: %2").arg(busName_, why);
     }
 
     void withdraw() {

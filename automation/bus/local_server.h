@@ -25,6 +25,15 @@
 
 namespace automation::bus {
 
+// For a server program that gives up before serving: tells the client that started it why
+// (as well as standard error, which nobody may be reading). Does nothing when no client asked.
+void ReportStartFailure(const std::string& why);
+
+// Makes SIGTERM, SIGINT and SIGHUP leave the event loop of the running application, so that a
+// server told to end cleans up as one that ends on its own does. Call once the application
+// object exists.
+void QuitOnTermination();
+
 class LocalServer {
 public:
     explicit LocalServer(std::u16string progId);

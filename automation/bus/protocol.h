@@ -65,6 +65,10 @@
 
 namespace automation::bus {
 
+// A started server that gives up before claiming its name writes why into the file this
+// variable names, if set (ReportStartFailure), for the client to say which program failed.
+inline constexpr char StartReportVariable[] = "KREPIKS_AUTOMATION_START_REPORT";
+
 inline constexpr char ObjectPath[] = "/org/krepiks/Automation";
 inline constexpr char Interface[] = "org.krepiks.Automation";
 inline constexpr char BusNamePrefix[] = "org.krepiks.Automation.";

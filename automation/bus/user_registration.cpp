@@ -48,7 +48,10 @@ bool SetUserRegisteredServer(const std::u16string& progId, const std::string& ex
 
 CLSID RegisterUserLocalServer(const std::u16string& progId, const std::string& defaultPath) {
     const std::string chosen = UserRegisteredServer(progId);
-    return RegisterLocalServer(progId, chosen.empty() ? defaultPath : chosen);
+    if (chosen.empty())
+        return RegisterLocalServer(progId, defaultPath);
+    // Checked at each creation, so the report can name the file that holds the bad path.
+    return RegisterLocalServer(progId, chosen, {"-Embedding"}, UserRegistrationPath(progId));
 }
 
 } // namespace automation::bus

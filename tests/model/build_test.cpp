@@ -196,14 +196,15 @@ TEST_F(Build, AttachesWhenCreationFails) {
     EXPECT_EQ(cad.clientReferences(false), 0);
 }
 
-TEST_F(Build, CreationFailsAndNothingRunsReportsTheAttachError) {
+// With nothing to attach to, "Operation unavailable" would hide what failed.
+TEST_F(Build, CreationFailsAndNothingRunsReportsTheCreationsOwnError) {
     cad.failCreation();
     try {
         BuildModel(Bolt);
         FAIL() << "built without an application";
     } catch (const EOleSysError& error) {
-        EXPECT_STREQ(error.what(), "Operation unavailable");
-        EXPECT_EQ(error.errorCode(), automation::MK_E_UNAVAILABLE);
+        EXPECT_STREQ(error.what(), "Server execution failed: '/opt/cad' could not be started");
+        EXPECT_EQ(error.errorCode(), automation::CO_E_SERVER_EXEC_FAILURE);
     }
     EXPECT_TRUE(SolidWorksApp.isEmpty());
     EXPECT_TRUE(cad.calls.empty());

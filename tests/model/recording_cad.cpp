@@ -123,8 +123,10 @@ RecordingCad::RecordingCad() {
         SolidWorksProgId,
         [this](IDispatch** out) {
             ++creationAttempts;
-            if (creationFails_)
+            if (creationFails_) {
+                automation::SetErrorDescription("'/opt/cad' could not be started");
                 return CO_E_SERVER_EXEC_FAILURE;
+            }
             *out = make("application").detach();
             return S_OK;
         },
