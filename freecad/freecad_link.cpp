@@ -101,8 +101,23 @@ bool FreeCadLink::post(const std::string& expression, std::string& why) {
     return false;
 }
 
+FreeCadProcess::Clock::time_point FreeCadLink::callDeadline() {
+    if (!callDeadline_)
+        callDeadline_ = FreeCadProcess::Clock::now() + RequestTimeout;
+    return *callDeadline_;
+}
+
 std::optional<std::string> FreeCadLink::ask(const std::string& expression, std::string& why) {
-    const FreeCadProcess::Answer answer = process_.request(expression);
+    return answered(process_.request(expression), why);
+}
+
+std::optional<std::string> FreeCadLink::ask(const std::string& expression, std::string& why,
+                                            FreeCadProcess::Clock::time_point deadline) {
+    return answered(process_.request(expression, deadline), why);
+}
+
+std::optional<std::string> FreeCadLink::answered(const FreeCadProcess::Answer& answer,
+                                                 std::string& why) {
     if (answer.ok)
         return answer.text;
     failed_ = failed_ || answer.channel;
@@ -113,26 +128,38 @@ std::optional<std::string> FreeCadLink::ask(const std::string& expression, std::
 std::optional<cad::PartTemplate> FreeCadLink::loadTemplate(const std::string& path,
                                                            cad::TemplateError* error) {
     pendingTemplate_.clear();
-    if (!EndsWithFcstd(path))
-        return cad::LoadPartTemplate(path, error);
+    templateFailure_.clear();
     const auto fail = [&](cad::TemplateFault fault, std::string message) {
+        // Nobody here shows the person why: the call that asked for the document says it.
+        templateFailure_ = message;
         if (error)
             *error = cad::TemplateError{fault, 0, std::move(message)};
         return std::nullopt;
     };
+    if (!EndsWithFcstd(path)) {
+        cad::TemplateError why;
+        auto loaded = cad::LoadPartTemplate(path, &why);
+        if (!loaded) {
+            templateFailure_ = why.message;
+            if (error)
+                *error = std::move(why);
+        }
+        return loaded;
+    }
+    const auto deadline = callDeadline();
     std::string why;
     if (!ensureRunning(&why))
         return fail(cad::TemplateFault::Unreadable, why);
     std::optional<std::string> planes;
     if (process_.ready()) {
-        planes = ask("template_planes(" + PyText(path) + ")", why);
+        planes = ask("template_planes(" + PyText(path) + ")", why, deadline);
     } else {
         // FreeCAD's window may take longer to come up than a call may last; a headless
         // FreeCAD of its own reads the template meanwhile.
         FreeCadProcess reader;
         FreeCadProcess::Answer answer;
         if (reader.start(false, &why))
-            answer = reader.request("template_planes(" + PyText(path) + ")");
+            answer = reader.request("template_planes(" + PyText(path) + ")", deadline);
         else
             answer.text = why;
         if (answer.ok)
@@ -165,6 +192,8 @@ std::optional<cad::PartTemplate> FreeCadLink::loadTemplate(const std::string& pa
 }
 
 HRESULT FreeCadLink::follow(automation::EXCEPINFO* excepInfo) {
+    const auto deadline = callDeadline();
+    callDeadline_.reset();
     auto session = session_.lock();
     if (!session)
         return automation::S_OK;
@@ -201,11 +230,15 @@ HRESULT FreeCadLink::follow(automation::EXCEPINFO* excepInfo) {
     if (ok && process_.running()) {
         // Each call hears of what FreeCAD made of it, once FreeCAD is up; until then the
         // requests wait in the pipe and the build goes on.
-        const FreeCadProcess::Answer answer = process_.settle(process_.ready());
+        const FreeCadProcess::Answer answer = process_.settle(process_.ready(), deadline);
         ok = answer.ok;
         failed_ = failed_ || answer.channel;
         why = answer.text;
     }
+    if (ok && !templateFailure_.empty())
+        return Raise(excepInfo, "FreeCAD не смог открыть шаблон детали: " +
+                                    std::exchange(templateFailure_, {}));
+    templateFailure_.clear();
     if (ok)
         return automation::S_OK;
     if (failed_) {

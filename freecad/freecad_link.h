@@ -55,8 +55,15 @@ private:
     bool flushLines(const cad::PartDocument& doc, Mirror& mirror, std::string& why);
     bool feature(const cad::PartDocument& doc, const cad::FeatureRecord& record, Mirror& mirror,
                  std::string& why);
-    // Sends an expression and waits for its value; nothing with why when it failed.
+    // Sends an expression and waits for its value, until deadline at most; nothing with why
+    // when it failed.
+    std::optional<std::string> ask(const std::string& expression, std::string& why,
+                                   FreeCadProcess::Clock::time_point deadline);
     std::optional<std::string> ask(const std::string& expression, std::string& why);
+    std::optional<std::string> answered(const FreeCadProcess::Answer& answer, std::string& why);
+    // The bound of the call under way: one call is one wait for the client, however many
+    // requests it takes here.
+    FreeCadProcess::Clock::time_point callDeadline();
     // Sends an expression whose value is not needed; its failure shows when the call settles.
     bool post(const std::string& expression, std::string& why);
 
@@ -64,6 +71,8 @@ private:
     FreeCadProcess process_;
     std::map<const cad::PartDocument*, Mirror> mirrors_;
     std::string pendingTemplate_; // a FreeCAD template read for the next document
+    std::string templateFailure_; // why this call's template could not be read
+    std::optional<FreeCadProcess::Clock::time_point> callDeadline_;
     int documentCounter_ = 0;
     bool failed_ = false;
 };

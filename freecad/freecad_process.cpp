@@ -40,7 +40,10 @@ std::string FindProgram(const char* name) {
         const std::string dir = dirs.substr(start, end - start);
         if (!dir.empty()) {
             const std::string candidate = dir + "/" + name;
-            if (access(candidate.c_str(), X_OK) == 0)
+            // As execvp does: a folder of that name is skipped, not taken for the program.
+            struct stat entry {};
+            if (stat(candidate.c_str(), &entry) == 0 && S_ISREG(entry.st_mode) &&
+                access(candidate.c_str(), X_OK) == 0)
                 return candidate;
         }
         start = end + 1;
@@ -236,7 +239,18 @@ bool FreeCadProcess::send(const std::string& expression) {
     return true;
 }
 
+FreeCadProcess::Clock::time_point
+FreeCadProcess::deadlineAfter(std::chrono::milliseconds timeout) const {
+    // Until the bridge is up the wait is its start's, not one request's.
+    const auto now = Clock::now();
+    return ready_ ? now + timeout : std::max(startDeadline_, now + timeout);
+}
+
 FreeCadProcess::Answer FreeCadProcess::settle(bool wait, std::chrono::milliseconds timeout) {
+    return settle(wait, deadlineAfter(timeout));
+}
+
+FreeCadProcess::Answer FreeCadProcess::settle(bool wait, Clock::time_point deadline) {
     Answer answer;
     answer.channel = true;
     if (!running()) {
@@ -244,13 +258,9 @@ FreeCadProcess::Answer FreeCadProcess::settle(bool wait, std::chrono::millisecon
         return answer;
     }
     while (outstanding_ > 0) {
-        const auto now = std::chrono::steady_clock::now();
-        // Until the bridge is up the wait is its start's, not one request's.
-        const auto deadline = !wait    ? now
-                              : ready_ ? now + timeout
-                                       : std::max(startDeadline_, now + timeout);
+        const auto now = Clock::now();
         std::string frame;
-        const Read read = readFrame(frame, deadline);
+        const Read read = readFrame(frame, wait ? deadline : now);
         if (read == Read::Timeout && !wait && (ready_ || now < startDeadline_))
             break;
         if (read != Read::Frame) {
@@ -281,14 +291,19 @@ FreeCadProcess::Answer FreeCadProcess::settle(bool wait, std::chrono::millisecon
 }
 
 FreeCadProcess::Answer FreeCadProcess::request(const std::string& expression,
-                                               std::chrono::milliseconds timeout) {
+                                               Clock::time_point deadline) {
     if (!send(expression)) {
         Answer gone;
         gone.channel = true;
         gone.text = "FreeCAD ended";
         return gone;
     }
-    return settle(true, timeout);
+    return settle(true, deadline);
+}
+
+FreeCadProcess::Answer FreeCadProcess::request(const std::string& expression,
+                                               std::chrono::milliseconds timeout) {
+    return request(expression, deadlineAfter(timeout));
 }
 
 bool FreeCadProcess::hungUp() const {

@@ -45,12 +45,16 @@ public:
     };
     // Sends one Python expression without waiting for its value; false when FreeCAD is gone.
     bool send(const std::string& expression);
+    using Clock = std::chrono::steady_clock;
     // Takes the answers to what was sent: with wait, all of them, FreeCAD counting as hanging
-    // when one takes longer than timeout (or its start longer than its own limit); without,
-    // those already there. A FreeCAD that ended or hangs is let go (a headless one is
-    // killed), and running() turns false.
+    // when they are not all there by deadline; without, those already there. A FreeCAD that
+    // ended or hangs is let go (a headless one is killed), and running() turns false.
+    Answer settle(bool wait, Clock::time_point deadline);
+    // The same within timeout from now, or within the start's own limit while the bridge
+    // is not up yet.
     Answer settle(bool wait, std::chrono::milliseconds timeout = RequestTimeout);
     // send, then settle waiting: the expression's value.
+    Answer request(const std::string& expression, Clock::time_point deadline);
     Answer request(const std::string& expression,
                    std::chrono::milliseconds timeout = RequestTimeout);
 
@@ -60,6 +64,7 @@ public:
 private:
     enum class Read { Frame, Timeout, Closed };
     Read readFrame(std::string& out, std::chrono::steady_clock::time_point deadline);
+    Clock::time_point deadlineAfter(std::chrono::milliseconds timeout) const;
     void fail();
 
     pid_t pid_ = -1;

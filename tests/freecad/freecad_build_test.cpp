@@ -15,9 +15,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 using namespace automation;
 using namespace bustest;
@@ -149,10 +151,19 @@ TEST_F(FreeCadBuild, AFreeCadKilledOrHangingFailsTheBuildAndTheNextBuildStartsIt
     EXPECT_NE(second->pid, first->pid);
     EXPECT_TRUE(second->valid);
 
-    // Stopped: the build fails once FreeCAD has not answered in time, and the next one
-    // starts a FreeCAD of its own.
+    // Stopped: the build fails for the time-out, before the client gives up on the call, and
+    // the stopped FreeCAD is ended; the next build starts a FreeCAD of its own.
     ::kill(static_cast<pid_t>(second->pid), SIGSTOP);
-    EXPECT_THROW(krepiks::BuildModel(bolt), krepiks::EOleError);
+    const auto stopped = std::chrono::steady_clock::now();
+    try {
+        krepiks::BuildModel(bolt);
+        ADD_FAILURE() << "built on a stopped FreeCAD";
+    } catch (const krepiks::EOleException& error) {
+        EXPECT_NE(std::string(error.what()).find("did not answer in time"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, bus::DefaultCallTimeout);
+    EXPECT_FALSE(ProcessRunning(second->pid)) << "the stopped FreeCAD was left";
     ::kill(static_cast<pid_t>(second->pid), SIGKILL);
     ASSERT_NO_THROW(krepiks::BuildModel(bolt));
     const auto third = Describe();
@@ -186,7 +197,7 @@ TEST_F(FreeCadBuild, AFreeCadDocumentAsTheTemplateIsOpenedAsACopyAndItsPlanesSer
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
 }
 
-TEST_F(FreeCadBuild, WithoutFreeCadTheServerCannotStart) {
+TEST_F(FreeCadBuild, WithoutFreeCadTheBuildSaysWhichProgramCouldNotStart) {
     const auto empty = std::filesystem::temp_directory_path() / "krepiks-no-freecad";
     std::filesystem::create_directories(empty);
     setenv("KREPIKS_FREECAD_BIN", empty.c_str(), 1);
@@ -194,9 +205,104 @@ TEST_F(FreeCadBuild, WithoutFreeCadTheServerCannotStart) {
     const HRESULT created = CoCreateInstance(cadClsid_, nullptr, CLSCTX_LOCAL_SERVER, app.put());
     EXPECT_EQ(created, CO_E_SERVER_EXEC_FAILURE);
     EXPECT_EQ(OleErrorText(created), "Server execution failed");
-    // The build then tries to attach, as after any failed creation, and fails there.
+    // The build tries to attach, as after any failed creation; with nothing running, it
+    // reports why the creation failed.
     krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
-    EXPECT_THROW(krepiks::BuildModel(bolt), krepiks::EOleSysError);
+    try {
+        krepiks::BuildModel(bolt);
+        ADD_FAILURE() << "built without FreeCAD";
+    } catch (const krepiks::EOleSysError& error) {
+        const std::string text = error.what();
+        EXPECT_EQ(text.rfind("Server execution failed: '" KREPIKS_FREECAD "' ended", 0), 0u)
+            << text;
+        EXPECT_NE(text.find("freecadcmd"), std::string::npos) << text;
+        EXPECT_NE(text.find("install the package freecad"), std::string::npos) << text;
+    }
+}
+
+// As execvp does, a folder of FreeCAD's name earlier on PATH is not taken for FreeCAD.
+TEST_F(FreeCadBuild, AFolderNamedLikeFreeCadOnThePathIsPassedOver) {
+    const freecadtest::Folder folder;
+    std::filesystem::create_directories(folder / "freecadcmd");
+    std::filesystem::create_directories(folder / "freecad");
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (folder / "" + ":" + path).c_str(), 1);
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    EXPECT_NO_THROW(krepiks::BuildModel(bolt));
+    setenv("PATH", path.c_str(), 1);
+    const auto part = Describe();
+    ASSERT_TRUE(part);
+    EXPECT_TRUE(part->valid);
+}
+
+// A FreeCAD template is read, then opened: two requests in one call, which the client waits
+// for as one.
+TEST_F(FreeCadBuild, ACallOfSeveralSlowRequestsFailsWithFreeCadsReasonWithinTheClientsBound) {
+    const freecadtest::Folder folder;
+    std::filesystem::create_symlink(KREPIKS_SLOW_FREECAD, folder / "freecadcmd");
+    setenv("KREPIKS_FREECAD_BIN", (folder / "").c_str(), 1);
+    // Each request on the template takes 5 s: under the bound alone, over it together.
+    setenv("KREPIKS_TEST_FREECAD_DELAY", "5", 1);
+    DispatchPtr app;
+    ASSERT_EQ(CoCreateInstance(cadClsid_, nullptr, CLSCTX_LOCAL_SERVER, app.put()), S_OK);
+    unsetenv("KREPIKS_TEST_FREECAD_DELAY");
+    krepiks::SolidWorksApp = Variant::fromDispatch(app); // for the clean-up's Quit
+    Call(app.get(), u"NewDocument",
+         {Variant::fromBStr(BStr(u"" KREPIKS_PART_TEMPLATE)), Variant::fromInt(0),
+          Variant::fromInt(0), Variant::fromInt(0)});
+    ASSERT_TRUE(Describe()); // waits until the stand-in's bridge is up
+
+    const auto start = std::chrono::steady_clock::now();
+    Variant doc;
+    const CallOutcome slow =
+        DispatchInvoke(app.get(), u"NewDocument", CallKind::Method,
+                       {Variant::fromBStr(BStr(fromUtf8(folder / "slow.FCStd"))),
+                        Variant::fromInt(0), Variant::fromInt(0), Variant::fromInt(0)},
+                       &doc);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, bus::DefaultCallTimeout);
+    EXPECT_EQ(slow.failure, CallOutcome::Failure::ServerException) << slow.message;
+    EXPECT_NE(slow.message.find("FreeCAD did not answer in time"), std::string::npos)
+        << slow.message;
+}
+
+TEST_F(FreeCadBuild, AnUnreadableFreeCadTemplateFailsTheBuildWithFreeCadsReason) {
+    const freecadtest::Folder folder;
+    const std::string path = folder / "empty.FCStd";
+    std::ofstream{path};
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    bolt.TemplatePath = path;
+    try {
+        krepiks::BuildModel(bolt);
+        ADD_FAILURE() << "built on an empty template";
+    } catch (const krepiks::EOleException& error) {
+        const std::string text = error.what();
+        EXPECT_EQ(text.rfind("FreeCAD не смог открыть шаблон детали: '" + path + "'", 0), 0u)
+            << text;
+        EXPECT_GT(text.size(),
+                  std::string("FreeCAD не смог открыть шаблон детали: '" + path + "': ").size())
+            << "FreeCAD's own reason";
+    }
+}
+
+// Told to end, the server goes as it goes on its own: FreeCAD's bridge script with it.
+TEST_F(FreeCadBuild, ATerminatedServerLeavesNoBridgeBehind) {
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    const auto part = Describe();
+    ASSERT_TRUE(part);
+    std::ifstream cmdline("/proc/" + std::to_string(part->pid) + "/cmdline");
+    std::string program, script;
+    std::getline(cmdline, program, '\0');
+    std::getline(cmdline, script, '\0');
+    ASSERT_TRUE(script.ends_with("/bridge.py")) << script;
+    const auto server = QDBusConnection::sessionBus().interface()->servicePid(
+        bus::BusNameForProgId(krepiks::SolidWorksProgId));
+    ASSERT_TRUE(server.isValid());
+    krepiks::ReleaseSolidWorks();
+    ASSERT_EQ(::kill(static_cast<pid_t>(server.value()), SIGTERM), 0);
+    EXPECT_TRUE(WaitFor([&] { return !ProcessRunning(server.value()); }));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(script).parent_path()));
+    EXPECT_TRUE(WaitFor([&] { return !ProcessRunning(part->pid); })) << "headless FreeCAD stays";
 }
 
 } // namespace
