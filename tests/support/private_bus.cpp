@@ -1,10 +1,20 @@
 #include "support/private_bus.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace krepiks::test {
 
 bool PrivateBus::start(std::string* error) {
+    // The daemon ends with this process, however it ends: nothing else would end it.
+    const pid_t parent = getpid();
+    daemon_.setChildProcessModifier([parent] {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(1);
+    });
     daemon_.start(QStringLiteral("dbus-daemon"),
                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
                    QStringLiteral("--print-address=1")});

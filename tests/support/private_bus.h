@@ -1,6 +1,6 @@
 #pragma once
 // A dbus-daemon of the process's own as its session bus, so that tests and benchmarks never
-// reach a developer's session nor each other. Ended with the object.
+// reach a developer's session nor each other. Ended with the object, or with the process.
 #include <QProcess>
 
 #include <string>
