@@ -5,9 +5,9 @@
 #include "automation/bus/local_client.h"
 #include "automation/bus/local_server.h"
 #include "cad/cad_server.h"
+#include "support/private_bus.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +20,9 @@ namespace {
 // A server left behind by a run that broke off still ends, later.
 constexpr int LifetimeMs = 10 * 60 * 1000;
 
-std::unique_ptr<QProcess>& Daemon() {
-    static std::unique_ptr<QProcess> daemon;
-    return daemon;
+std::unique_ptr<test::PrivateBus>& Bus() {
+    static std::unique_ptr<test::PrivateBus> bus;
+    return bus;
 }
 
 std::string SelfPath() {
@@ -80,34 +80,14 @@ int RunBenchServer(const std::string& kind, int argc, char** argv) {
 }
 
 bool StartPrivateBus(std::string* error) {
-    if (Daemon())
-        return Daemon()->state() == QProcess::Running;
-    Daemon() = std::make_unique<QProcess>();
-    QProcess& daemon = *Daemon();
-    daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                  QStringLiteral("--print-address=1")});
-    if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000)) {
-        if (error)
-            *error = "dbus-daemon (package dbus) could not start";
-        return false;
-    }
-    const QByteArray address = daemon.readLine().trimmed();
-    if (address.isEmpty()) {
-        if (error)
-            *error = "dbus-daemon gave no address";
-        return false;
-    }
-    setenv("DBUS_SESSION_BUS_ADDRESS", address.constData(), 1);
-    return true;
+    if (Bus())
+        return Bus()->running();
+    Bus() = std::make_unique<test::PrivateBus>();
+    return Bus()->start(error);
 }
 
 void StopPrivateBus() {
-    if (!Daemon())
-        return;
-    Daemon()->terminate();
-    Daemon()->waitForFinished(3000);
-    Daemon().reset();
+    Bus().reset();
 }
 
 void RegisterBenchServer(const std::string& kind) {

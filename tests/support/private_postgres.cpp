@@ -25,10 +25,16 @@ struct PrintedFailure {
 #else
 #include <gtest/gtest.h>
 #endif
+#include <csignal>
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace krepiks::test {
 
@@ -55,7 +61,47 @@ void writeFile(const QString& path, const QString& text, QFile::Permissions perm
     file.setPermissions(permissions);
 }
 
+// Starts krepiks-test-reaper reading a pipe whose write end, returned, only this process
+// holds (it is closed in every program this process starts); -1 when the reaper could not
+// start. Once the reaper's first process has exited, the detached one holds the pipe.
+int StartReaper(const QStringList& arguments, QString* failure) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        *failure = QStringLiteral("no pipe for the reaper");
+        return -1;
+    }
+    std::vector<QByteArray> words{QByteArrayLiteral(KREPIKS_TEST_REAPER)};
+    for (const QString& argument : arguments)
+        words.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[0]);
+    int status = 0;
+    if (spawned == 0)
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    if (spawned != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        close(ends[1]);
+        *failure = QStringLiteral("krepiks-test-reaper did not start");
+        return -1;
+    }
+    return ends[1];
+}
+
 } // namespace
+
+PrivatePostgres::ReaperPipe::~ReaperPipe() {
+    if (fd >= 0)
+        close(fd);
+}
 
 PrivatePostgres::PrivatePostgres()
     : dir_(QDir::tempPath() + QStringLiteral("/krepiks-pg-XXXXXX")), asNobody_(geteuid() == 0) {
@@ -64,6 +110,13 @@ PrivatePostgres::PrivatePostgres()
         return;
     }
     data_ = dir_.path() + QStringLiteral("/data");
+    // pg_ctl detaches the server, so nothing else ends it with this process.
+    reaper_.fd = StartReaper({QStringLiteral("--pid-file"),
+                              data_ + QStringLiteral("/postmaster.pid"), QStringLiteral("--signal"),
+                              QStringLiteral("QUIT"), QStringLiteral("--remove"), dir_.path()},
+                             &failure_);
+    if (reaper_.fd < 0)
+        return;
     const QString passwordFile = dir_.path() + QStringLiteral("/password");
     writeFile(passwordFile, password() + QLatin1Char('\n'), QFile::ReadOwner | QFile::WriteOwner);
     if (asNobody_) {
@@ -110,12 +163,21 @@ PrivatePostgres::~PrivatePostgres() {
 bool PrivatePostgres::run(const QString& program, const QStringList& arguments, bool asServerUser) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
+    // initdb and pg_ctl end with this process rather than write on into a folder that the
+    // reaper removes. A change of user clears the setting, so setpriv sets it again after.
+    const pid_t parent = getpid();
+    process.setChildProcessModifier([parent] {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(1);
+    });
     if (asServerUser && asNobody_)
-        process.start(QStringLiteral("setpriv"),
-                      QStringList{QStringLiteral("--reuid=nobody"),
-                                  QStringLiteral("--regid=nogroup"),
-                                  QStringLiteral("--clear-groups"), QStringLiteral("--"), program} +
-                          arguments);
+        process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=nobody"),
+                                                             QStringLiteral("--regid=nogroup"),
+                                                             QStringLiteral("--clear-groups"),
+                                                             QStringLiteral("--pdeathsig=KILL"),
+                                                             QStringLiteral("--"), program} +
+                                                     arguments);
     else
         process.start(program, arguments);
     // Bounded only by ctest's own limit: the server's start has no fixed duration.

@@ -1,7 +1,8 @@
 #pragma once
 // A PostgreSQL server of the test's own: a fresh cluster in a temporary folder, reached only
 // through a Unix socket there, with a password-protected user. Under root it runs as
-// "nobody", since the server refuses root. Stopped and removed with the object.
+// "nobody", since the server refuses root. Stopped and removed with the object, or, should
+// the process end first (killed, say), by krepiks-test-reaper.
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
@@ -47,6 +48,13 @@ public:
 private:
     bool run(const QString& program, const QStringList& arguments, bool asServerUser);
 
+    // The write end of the reaper's pipe: closed after the folder is removed, so that the
+    // reaper finds nothing left to do.
+    struct ReaperPipe {
+        int fd = -1;
+        ~ReaperPipe();
+    };
+    ReaperPipe reaper_;
     QTemporaryDir dir_;
     QString data_;
     QString failure_;

@@ -4,6 +4,9 @@
 # without OpenGL).
 # The server chooses a free display itself and reports it once it accepts connections, so
 # runs beside each other never collide and nothing waits on a guess.
+# The server ends with the script however the script ends; so does its folder when
+# KREPIKS_TEST_REAPER names krepiks-test-reaper (the tests set it). The command finds the
+# server's pid in KREPIKS_XVFB_PID.
 set -euo pipefail
 if (($# == 0)); then
   echo "usage: $0 command [arguments...]" >&2
@@ -11,12 +14,17 @@ if (($# == 0)); then
 fi
 dir=$(mktemp -d)
 server=
+reaper=
 finish() {
   if [[ -n $server ]]; then
     kill "$server" 2>/dev/null || true
     wait "$server" 2>/dev/null || true
   fi
   rm -rf "$dir"
+  # Let go of the reaper only now that nothing is left for it.
+  if [[ -n $reaper ]]; then
+    exec {reaper}>&-
+  fi
 }
 trap finish EXIT
 trap 'exit 143' TERM INT
@@ -27,10 +35,26 @@ cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
 : >"$dir/auth"
 xauth -q -f "$dir/auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
 mkfifo "$dir/display"
+# Killed with the script, even by SIGKILL.
 # shellcheck disable=SC2086 # the extra options are words of their own
-Xvfb -displayfd 3 -nolisten tcp -auth "$dir/auth" -screen 0 1280x1024x24 ${KREPIKS_XVFB_ARGS:-} \
+setpriv --pdeathsig TERM -- \
+  Xvfb -displayfd 3 -nolisten tcp -auth "$dir/auth" -screen 0 1280x1024x24 ${KREPIKS_XVFB_ARGS:-} \
   3>"$dir/display" >"$dir/server.log" 2>&1 &
 server=$!
+# The reaper reads a pipe that only this script writes: at its end, once the script is gone,
+# it ends the server and removes the folder.
+if [[ -n ${KREPIKS_TEST_REAPER:-} ]]; then
+  exec {reaper}> >(exec "$KREPIKS_TEST_REAPER" --pid "$server" --remove "$dir")
+  if ! wait $!; then
+    exec {reaper}>&-
+    reaper=
+    # A server already gone is reported below, with its log.
+    if kill -0 "$server" 2>/dev/null; then
+      echo "krepiks-test-reaper did not start" >&2
+      exit 1
+    fi
+  fi
+fi
 display=
 read -r display <"$dir/display" || true
 if [[ ! $display =~ ^[0-9]+$ ]]; then
@@ -41,7 +65,12 @@ fi
 xauth -q -f "$dir/auth" add ":$display" MIT-MAGIC-COOKIE-1 "$cookie"
 
 export DISPLAY=":$display" XAUTHORITY="$dir/auth"
-export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1
+export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 KREPIKS_XVFB_PID=$server
 status=0
-"$@" || status=$?
+# The command must not hold the reaper's pipe: the reaper would wait for it too.
+if [[ -n $reaper ]]; then
+  "$@" {reaper}>&- || status=$?
+else
+  "$@" || status=$?
+fi
 exit "$status"

@@ -1,0 +1,28 @@
+#pragma once
+// A dbus-daemon of the process's own as its session bus, so that tests and benchmarks never
+// reach a developer's session nor each other. Ended with the object, or with the process.
+#include <QProcess>
+
+#include <string>
+
+namespace krepiks::test {
+
+class PrivateBus {
+public:
+    PrivateBus() = default;
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    // Starts the daemon and points DBUS_SESSION_BUS_ADDRESS at it; why not, in error.
+    bool start(std::string* error);
+    bool running() const { return daemon_.state() == QProcess::Running; }
+    const std::string& address() const { return address_; }
+    qint64 pid() const { return daemon_.processId(); }
+
+private:
+    QProcess daemon_;
+    std::string address_;
+};
+
+} // namespace krepiks::test
