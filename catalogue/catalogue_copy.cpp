@@ -1,5 +1,7 @@
 #include "catalogue/catalogue_copy.h"
 
+#include "catalogue/catalogue_fields.h"
+#include "catalogue/jet_file.h"
 #include "catalogue/server_engine.h"
 #include "catalogue/server_schema.h"
 #include "platform/exception.h"
@@ -7,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QVariant>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -69,16 +72,23 @@ struct File {
     }
 };
 
+// A name quoted for the file's engine; an office's names may hold any character.
+QString quotedName(QString name) {
+    return QLatin1Char('"') + name.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
 QString columnList(const Table& table, bool forServer) {
     QStringList names;
     for (const QString& column : table.columns)
-        names << (forServer ? column : QStringLiteral("\"%1\"").arg(column));
+        names << (forServer ? column : quotedName(column));
     return names.join(QStringLiteral(", "));
 }
 
-Rows readFile(const File& file, const Table& table) {
-    const QByteArray sql = QStringLiteral("select %1 from \"%2\" order by %3")
-                               .arg(columnList(table, false), table.name, table.columns[0])
+Rows readFile(const File& file, const Table& table, const QString& order = {}) {
+    const QByteArray sql = QStringLiteral("select %1 from %2 order by %3")
+                               .arg(columnList(table, false), quotedName(table.name),
+                                    order.isEmpty() ? table.columns[0] : order)
                                .toUtf8();
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(file.db, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
@@ -97,6 +107,11 @@ Rows readFile(const File& file, const Table& table) {
                 break;
             case SQLITE_NULL:
                 row.emplace_back();
+                break;
+            case SQLITE_BLOB:
+                row.emplace_back(
+                    QByteArray(static_cast<const char*>(sqlite3_column_blob(statement, i)),
+                               sqlite3_column_bytes(statement, i)));
                 break;
             default:
                 row.emplace_back(QString::fromUtf8(
@@ -130,6 +145,10 @@ Rows readServer(PGconn* server, const Table& table) {
 bool sameValue(const QVariant& a, const QVariant& b) {
     if (a.isNull() || b.isNull())
         return a.isNull() == b.isNull();
+    const bool bytesA = a.typeId() == QMetaType::QByteArray;
+    if (bytesA || b.typeId() == QMetaType::QByteArray)
+        return bytesA == (b.typeId() == QMetaType::QByteArray) &&
+               a.toByteArray() == b.toByteArray();
     const bool numberA = a.typeId() == QMetaType::Double || a.typeId() == QMetaType::LongLong;
     const bool numberB = b.typeId() == QMetaType::Double || b.typeId() == QMetaType::LongLong;
     if (numberA != numberB)
@@ -213,6 +232,10 @@ void bindValue(const File& file, sqlite3_stmt* statement, int index, const QVari
         code = sqlite3_bind_int64(statement, index, value.toLongLong());
     } else if (value.typeId() == QMetaType::Double) {
         code = sqlite3_bind_double(statement, index, value.toDouble());
+    } else if (value.typeId() == QMetaType::QByteArray) {
+        const QByteArray bytes = value.toByteArray();
+        code = sqlite3_bind_blob(statement, index, bytes.constData(),
+                                 static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
     } else {
         const QByteArray text = value.toString().toUtf8();
         code = sqlite3_bind_text(statement, index, text.constData(), static_cast<int>(text.size()),
@@ -224,8 +247,8 @@ void bindValue(const File& file, sqlite3_stmt* statement, int index, const QVari
 
 void copyIntoFile(const File& file, const Table& table, const Rows& rows) {
     const QByteArray sql =
-        QStringLiteral("insert into \"%1\" (%2) values (%3)")
-            .arg(table.name, columnList(table, false),
+        QStringLiteral("insert into %1 (%2) values (%3)")
+            .arg(quotedName(table.name), columnList(table, false),
                  QStringList(table.columns.size(), QStringLiteral("?")).join(QLatin1Char(',')))
             .toUtf8();
     sqlite3_stmt* statement = nullptr;
@@ -250,16 +273,100 @@ QString summary(const std::vector<Rows>& copied) {
     return parts.join(QStringLiteral(", "));
 }
 
+// The declared type under which the file keeps a Jet column, so that SQLite's affinity
+// leaves its values as they are; empty for a type the copy cannot carry exactly.
+QString declaredType(const JetColumn& column, bool rowKey) {
+    switch (static_cast<JetType>(column.type)) {
+    case JetType::Boolean:
+        return QStringLiteral("boolean");
+    case JetType::Byte:
+        return QStringLiteral("tinyint");
+    case JetType::Integer:
+        return QStringLiteral("smallint");
+    case JetType::Long:
+        // The auto-number as the row key: new rows take keys after the copied ones.
+        return rowKey ? QStringLiteral("integer primary key autoincrement")
+                      : QStringLiteral("integer");
+    case JetType::Currency:
+        return QStringLiteral("currency");
+    case JetType::Single:
+        return QStringLiteral("float");
+    case JetType::Double:
+        return QStringLiteral("double");
+    case JetType::DateTime:
+        return QStringLiteral("datetime"); // text to the millisecond, never a number
+    case JetType::Text:
+        return QStringLiteral("varchar(%1)").arg(std::max(1, column.size / 2));
+    case JetType::Memo:
+        return QStringLiteral("text");
+    case JetType::ReplicationId:
+        return QStringLiteral("char(38)");
+    case JetType::Binary:
+    case JetType::Ole:
+        return QStringLiteral("blob");
+    case JetType::Numeric:
+        break;
+    }
+    return {};
+}
+
+// Rows in the order of their key, as the copy's own order reads them back.
+void sortByKey(Rows& rows, std::size_t key) {
+    std::stable_sort(rows.begin(), rows.end(), [key](const auto& a, const auto& b) {
+        return a[key].toLongLong() < b[key].toLongLong();
+    });
+}
+
+// The catalogue's two tables out of a Jet file, their columns found as Krepiks finds them.
+std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader) {
+    JetReadResult read = ReadJetFile(file, reader);
+    if (!read.ok)
+        fail(read.error + QStringLiteral("; nothing was copied"));
+    std::vector<Rows> all;
+    for (const Table& table : Tables()) {
+        const auto jet = std::find_if(read.tables.begin(), read.tables.end(), [&](const auto& t) {
+            return t.name.compare(table.name, Qt::CaseInsensitive) == 0;
+        });
+        if (jet == read.tables.end())
+            fail(QStringLiteral("%1 has no table %2; nothing was copied").arg(file, table.name));
+        std::vector<std::size_t> index;
+        for (const QString& column : table.columns) {
+            const auto found =
+                std::find_if(jet->columns.begin(), jet->columns.end(), [&](const JetColumn& c) {
+                    return c.name.compare(column, Qt::CaseInsensitive) == 0;
+                });
+            if (found == jet->columns.end())
+                fail(QStringLiteral("%1: table %2 has no column %3; nothing was copied")
+                         .arg(file, table.name, column));
+            index.push_back(static_cast<std::size_t>(found - jet->columns.begin()));
+        }
+        Rows rows;
+        for (const auto& row : jet->rows) {
+            std::vector<QVariant> picked;
+            for (std::size_t i : index)
+                picked.push_back(row[i]);
+            rows.push_back(std::move(picked));
+        }
+        sortByKey(rows, 0);
+        all.push_back(std::move(rows));
+    }
+    return all;
+}
+
 } // namespace
 
-CopyResult CopyFileToServer(const QString& file, PGconn* server) {
+CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& reader) {
     try {
         if (!QFileInfo(file).isFile())
             fail(QStringLiteral("Could not find file '%1'.").arg(file));
-        const File source(file, SQLITE_OPEN_READONLY);
         std::vector<Rows> rows;
-        for (const Table& table : Tables())
-            rows.push_back(readFile(source, table));
+        if (ReadJetHeaderOf(file).format != JetFormat::NotJet) {
+            rows = jetCatalogueRows(file, reader);
+        } else {
+            const File source(file, SQLITE_OPEN_READONLY);
+            for (const Table& table : Tables())
+                rows.push_back(readFile(source, table));
+        }
 
         server::Exec(server, QStringLiteral("begin"));
         try {
@@ -333,6 +440,127 @@ CopyResult CopyServerToFile(PGconn* server, const QString& file) {
         QFile::remove(partial);
         return {false, QString::fromStdString(error.what())};
     }
+}
+
+JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QString& reader) {
+    JetCopyResult result;
+    const QString partial = file + QStringLiteral(".partial");
+    try {
+        if (QFileInfo::exists(file))
+            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+        JetReadResult read = ReadJetFile(jet, reader);
+        if (!read.ok)
+            fail(read.error + QStringLiteral("; nothing was written"));
+        if (read.tables.empty())
+            fail(QStringLiteral("%1 holds no table of its users; nothing was written").arg(jet));
+        std::vector<Table> tables;
+        std::vector<Rows> rows;
+        QStringList schema, copied;
+        for (JetTable& jetTable : read.tables) {
+            const auto autoNumbers = std::count_if(
+                jetTable.columns.begin(), jetTable.columns.end(), [](const JetColumn& c) {
+                    return c.autoNumber && c.type == static_cast<int>(JetType::Long);
+                });
+            Table table{jetTable.name, {}};
+            QStringList columns;
+            int key = -1;
+            for (std::size_t i = 0; i < jetTable.columns.size(); ++i) {
+                const JetColumn& column = jetTable.columns[i];
+                const bool rowKey = autoNumbers == 1 && column.autoNumber &&
+                                    column.type == static_cast<int>(JetType::Long);
+                if (rowKey)
+                    key = static_cast<int>(i);
+                const QString type = declaredType(column, rowKey);
+                if (type.isEmpty())
+                    fail(QStringLiteral("%1: column %2 of table %3 has a type (%4) that the copy "
+                                        "cannot carry exactly; nothing was written")
+                             .arg(jet, column.name, jetTable.name)
+                             .arg(column.type));
+                columns << quotedName(column.name) + QLatin1Char(' ') + type;
+                table.columns << column.name;
+            }
+            if (key >= 0)
+                sortByKey(jetTable.rows, static_cast<std::size_t>(key));
+            schema << QStringLiteral("create table %1 (%2)")
+                          .arg(quotedName(jetTable.name), columns.join(QStringLiteral(", ")));
+            copied << QStringLiteral("%1 rows of %2").arg(jetTable.rows.size()).arg(jetTable.name);
+            tables.push_back(std::move(table));
+            rows.push_back(std::move(jetTable.rows));
+        }
+        QFile::remove(partial);
+        {
+            const File target(partial, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            target.exec("begin");
+            for (const QString& statement : schema)
+                target.exec(statement.toUtf8().constData());
+            for (std::size_t t = 0; t < tables.size(); ++t)
+                copyIntoFile(target, tables[t], rows[t]);
+            target.exec("commit");
+            for (std::size_t t = 0; t < tables.size(); ++t)
+                if (const QString difference = compare(
+                        tables[t], rows[t], readFile(target, tables[t], QStringLiteral("rowid")));
+                    !difference.isEmpty())
+                    fail(difference + QStringLiteral("; nothing was written"));
+        }
+        // A link never replaces a file that appeared meanwhile.
+        if (link(QFile::encodeName(partial).constData(), QFile::encodeName(file).constData()) != 0)
+            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
+                     .arg(file, QString::fromLocal8Bit(std::strerror(errno))));
+        QFile::remove(partial);
+        result.written = true;
+        result.message =
+            QStringLiteral("copied %1 into %2").arg(copied.join(QStringLiteral(", ")), file);
+        result.problem = CatalogueProblem(file);
+        result.krepiksCanOpen = result.problem.isEmpty();
+    } catch (const EDatabaseError& error) {
+        QFile::remove(partial);
+        result.message = QString::fromStdString(error.what());
+    }
+    return result;
+}
+
+QString CatalogueProblem(const QString& file) {
+    try {
+        const File db(file, SQLITE_OPEN_READONLY);
+        const std::pair<QString, const std::vector<FieldDef>*> tables[] = {
+            {QStringLiteral("Размеры"), &VariantFields()},
+            {QStringLiteral("swApp"), &TemplatePathFields()}};
+        for (const auto& [name, fields] : tables) {
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(db.db, "select name, type from pragma_table_info(?)", -1,
+                                   &statement, nullptr) != SQLITE_OK)
+                db.error(file);
+            const QByteArray utf8 = name.toUtf8();
+            sqlite3_bind_text(statement, 1, utf8.constData(), static_cast<int>(utf8.size()),
+                              SQLITE_TRANSIENT);
+            std::vector<std::pair<QString, QString>> columns;
+            while (sqlite3_step(statement) == SQLITE_ROW)
+                columns.emplace_back(QString::fromUtf8(reinterpret_cast<const char*>(
+                                         sqlite3_column_text(statement, 0))),
+                                     QString::fromUtf8(reinterpret_cast<const char*>(
+                                         sqlite3_column_text(statement, 1))));
+            sqlite3_finalize(statement);
+            if (columns.empty())
+                return QStringLiteral("The Microsoft Jet database engine cannot find the input "
+                                      "table or query '%1'.  Make sure it exists and that its "
+                                      "name is spelled correctly.")
+                    .arg(name);
+            for (const FieldDef& field : *fields) {
+                const auto column =
+                    std::find_if(columns.begin(), columns.end(), [&](const auto& c) {
+                        return c.first.compare(field.name, Qt::CaseInsensitive) == 0;
+                    });
+                if (column == columns.end())
+                    return QStringLiteral("%1: Field '%2' not found").arg(name, field.name);
+                if (const QString mismatch = FieldTypeMismatch(field, column->second);
+                    !mismatch.isEmpty())
+                    return name + QStringLiteral(": ") + mismatch;
+            }
+        }
+    } catch (const EDatabaseError& error) {
+        return QString::fromStdString(error.what());
+    }
+    return {};
 }
 
 } // namespace krepiks

@@ -3,6 +3,8 @@
 // an empty server database, or the server's rows into a new file. Each copy reads its rows
 // back and compares them value for value before it keeps anything, and neither overwrites
 // anything that exists.
+#include "catalogue/jet_reader.h"
+
 #include <QString>
 #include <libpq-fe.h>
 
@@ -13,11 +15,31 @@ struct CopyResult {
     QString message; // what was copied, or why nothing was
 };
 
-// Creates the catalogue's tables in the server database and copies every row of file into
-// them, keys included. Refused when the database already holds either table.
-CopyResult CopyFileToServer(const QString& file, PGconn* server);
+// Creates the catalogue's tables in the server database and copies every row of file (a
+// catalogue file, or a Jet 4.0 file read with the reader program) into them, keys included.
+// Refused when the database already holds either table.
+CopyResult CopyFileToServer(const QString& file, PGconn* server,
+                            const QString& reader = JetReaderBesideProgram());
 
 // Writes the server's catalogue into a new file. Refused when file exists.
 CopyResult CopyServerToFile(PGconn* server, const QString& file);
+
+struct JetCopyResult {
+    bool written = false;        // the new file was kept
+    bool krepiksCanOpen = false; // and Krepiks would open it as its catalogue
+    QString message;             // what was copied, or why nothing was
+    QString problem;             // why Krepiks would refuse the copy
+};
+
+// Writes every user table of the Jet 4.0 file jet (read with the reader program) into the
+// new catalogue file file: columns, types, rows and keys, every value read back and compared
+// before the file is kept. Refused when file exists. Then checks the copy as Krepiks checks
+// its catalogue at start-up.
+JetCopyResult CopyJetToFile(const QString& jet, const QString& file,
+                            const QString& reader = JetReaderBesideProgram());
+
+// Why Krepiks would refuse the catalogue file at start-up (a missing table or column, a
+// column whose type cannot carry its field), in the words it would use; empty when it opens.
+QString CatalogueProblem(const QString& file);
 
 } // namespace krepiks

@@ -1,6 +1,7 @@
 #include "catalogue/database.h"
 
 #include "catalogue/connection_service.h"
+#include "catalogue/jet_file.h"
 #include "catalogue/server_engine.h"
 #include "platform/exception.h"
 
@@ -192,67 +193,6 @@ QString unquoted(const QString& identifier) {
     return identifier;
 }
 
-// SQLite's column affinity of a declared type, by its own rules (first match wins).
-enum class Affinity { Integer, Text, None, Real, Numeric };
-
-Affinity affinityOf(const QString& declared) {
-    const QString type = declared.toUpper();
-    if (type.contains(QLatin1String("INT")))
-        return Affinity::Integer;
-    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
-        type.contains(QLatin1String("TEXT")))
-        return Affinity::Text;
-    if (type.trimmed().isEmpty() || type.contains(QLatin1String("BLOB")))
-        return Affinity::None;
-    if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
-        type.contains(QLatin1String("DOUB")))
-        return Affinity::Real;
-    return Affinity::Numeric;
-}
-
-// A column without a declared type takes any value; a declared blob holds no number or name.
-bool carries(FieldKind kind, Affinity affinity, const QString& declared) {
-    if (affinity == Affinity::None)
-        return declared.trimmed().isEmpty();
-    switch (kind) {
-    case FieldKind::Integer:
-        return affinity == Affinity::Integer || affinity == Affinity::Numeric;
-    case FieldKind::Float:
-        return affinity != Affinity::Text;
-    case FieldKind::Text:
-        return affinity == Affinity::Text;
-    }
-    return false;
-}
-
-QString kindName(FieldKind kind) {
-    switch (kind) {
-    case FieldKind::Integer:
-        return QStringLiteral("AutoInc");
-    case FieldKind::Float:
-        return QStringLiteral("Float");
-    case FieldKind::Text:
-        return QStringLiteral("WideString");
-    }
-    return {};
-}
-
-QString affinityName(Affinity affinity) {
-    switch (affinity) {
-    case Affinity::Integer:
-        return QStringLiteral("Integer");
-    case Affinity::Text:
-        return QStringLiteral("WideString");
-    case Affinity::None:
-        return QStringLiteral("Blob");
-    case Affinity::Real:
-        return QStringLiteral("Float");
-    case Affinity::Numeric:
-        return QStringLiteral("BCD");
-    }
-    return {};
-}
-
 } // namespace
 
 int BusyTimeoutMs() {
@@ -286,11 +226,8 @@ void CheckFields(const TADOConnection& connection, const QString& owner, const Q
         for (const FieldDef& field : fields) {
             if (field.name.compare(column, Qt::CaseInsensitive) != 0)
                 continue;
-            const Affinity affinity = affinityOf(declared);
-            if (!carries(field.kind, affinity, declared))
-                fail(prefix + QStringLiteral("Type mismatch for field '%1', expecting: %2 "
-                                             "actual: %3")
-                                  .arg(field.name, kindName(field.kind), affinityName(affinity)));
+            if (const QString mismatch = FieldTypeMismatch(field, declared); !mismatch.isEmpty())
+                fail(prefix + mismatch);
         }
     }
 }
@@ -352,6 +289,16 @@ void TADOConnection::Open() {
     const QFileInfo info(filePath_);
     if (!info.exists() || !info.isFile())
         fail(QStringLiteral("Could not find file '%1'.").arg(filePath_));
+    // An office's Access catalogue is not SQLite's: say what it is and how to bring it over,
+    // before SQLite calls it a foreign format.
+    if (const JetHeader jet = ReadJetHeaderOf(filePath_); jet.format == JetFormat::Jet4)
+        fail(QStringLiteral("The catalogue '%1' is a Microsoft Access (Jet 4.0) file. Convert it "
+                            "into a new file with \"krepiks-catalogue from-jet bolti.mdb "
+                            "bolti-new.mdb\" and put the new file in its place as bolti.mdb")
+                 .arg(filePath_));
+    else if (jet.format != JetFormat::NotJet)
+        fail(QStringLiteral("The catalogue %1").arg(JetRefusal(jet, QLatin1Char('\'') + filePath_ +
+                                                                        QLatin1Char('\''))));
 
     QSqlDatabase db = driverDatabase(QStringLiteral("QSQLITE"));
     // mode=rw opens read-write and never creates: a missing file stays missing.

@@ -2,6 +2,8 @@
 // The catalogue behind an ADO-shaped layer: one connection, queries with a static
 // (snapshot) cursor, and append/edit/post of single rows. SQLite holds the data, or the
 // office's PostgreSQL server where the user's client settings name one.
+#include "catalogue/catalogue_fields.h"
+
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlRecord>
@@ -31,13 +33,6 @@ QString StatementTableName(const QString& statement);
 
 // An identifier quoted for a statement of ours.
 QString QuotedIdentifier(const QString& identifier);
-
-// What a declared field holds; a column declared as something else is refused at opening.
-enum class FieldKind { Integer, Float, Text };
-struct FieldDef {
-    QString name;
-    FieldKind kind;
-};
 
 class TADOConnection;
 

@@ -1,7 +1,8 @@
 // krepiks-catalogue: moves a catalogue between a bolti.mdb file and the office's server,
-// the one the "krepiks" connection service names.
-//   krepiks-catalogue to-server [FILE]    FILE (default bolti.mdb) into an empty database
-//   krepiks-catalogue from-server FILE    the server's catalogue into a new FILE
+// the one the "krepiks" connection service names, and brings an Access catalogue over.
+//   krepiks-catalogue to-server [FILE]        FILE (default bolti.mdb) into an empty database
+//   krepiks-catalogue from-server FILE        the server's catalogue into a new FILE
+//   krepiks-catalogue from-jet OLD.mdb NEW.mdb an Access (Jet 4.0) file into a new FILE
 #include "catalogue/catalogue_copy.h"
 #include "catalogue/connection_service.h"
 
@@ -15,9 +16,34 @@ namespace {
 constexpr char Usage[] =
     "usage: krepiks-catalogue to-server [FILE]\n"
     "       krepiks-catalogue from-server FILE\n"
-    "  to-server copies FILE (default bolti.mdb) into the empty database that the\n"
-    "  \"krepiks\" PostgreSQL connection service names; from-server writes that\n"
-    "  catalogue into FILE, which must not exist. Both compare every value after the copy.\n";
+    "       krepiks-catalogue from-jet OLD.mdb NEW.mdb\n"
+    "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
+    "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
+    "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
+    "  every table of the Access (Jet 4.0) file OLD.mdb into the new catalogue file\n"
+    "  NEW.mdb and says whether Krepiks can open it. All compare every value after the copy.\n"
+    "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
+    "  cannot open it as its catalogue.\n";
+
+// Exit code of a copy that was written but that Krepiks would refuse.
+constexpr int WrittenButRefused = 3;
+
+int fromJet(const QString& jet, const QString& file) {
+    const krepiks::JetCopyResult result = krepiks::CopyJetToFile(jet, file);
+    if (!result.written) {
+        std::fprintf(stderr, "krepiks-catalogue: %s\n", result.message.toUtf8().constData());
+        return 1;
+    }
+    std::printf("krepiks-catalogue: %s\n", result.message.toUtf8().constData());
+    if (result.krepiksCanOpen) {
+        std::printf("krepiks-catalogue: Krepiks can open %s as its catalogue bolti.mdb\n",
+                    file.toUtf8().constData());
+        return 0;
+    }
+    std::fprintf(stderr, "krepiks-catalogue: Krepiks cannot open %s as its catalogue: %s\n",
+                 file.toUtf8().constData(), result.problem.toUtf8().constData());
+    return WrittenButRefused;
+}
 
 } // namespace
 
@@ -29,6 +55,9 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stdout);
         return 0;
     }
+    if (command == QLatin1String("from-jet") && arguments.size() == 3)
+        return fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
+                       QFileInfo(arguments[2]).absoluteFilePath());
     const bool toServer = command == QLatin1String("to-server") && arguments.size() <= 2;
     const bool fromServer = command == QLatin1String("from-server") && arguments.size() == 2;
     if (!toServer && !fromServer) {

@@ -208,13 +208,8 @@ TForm4::TForm4(QWidget* parent) : QMainWindow(parent) {
     ADOQuery2 = new TADOQuery(ADOConnection1, this);
     ADOQuery2->setObjectName(QStringLiteral("ADOQuery2"));
     // The persistent fields of both queries: a catalogue without one of them is refused.
-    ADOQuery1->Fields = {{QStringLiteral("id"), FieldKind::Integer},
-                         {QStringLiteral("isp"), FieldKind::Text}};
-    for (const char* name :
-         {"d0", "d1", "d2", "D", "R", "K", "L", "L2", "L3", "a", "b", "c", "S", "e"})
-        ADOQuery1->Fields.push_back({QString::fromLatin1(name), FieldKind::Float});
-    ADOQuery2->Fields = {{QStringLiteral("id_swApp"), FieldKind::Integer},
-                         {QStringLiteral("path_templete_detal"), FieldKind::Text}};
+    ADOQuery1->Fields = VariantFields();
+    ADOQuery2->Fields = TemplatePathFields();
     createLayout();
     connectHandlers();
     ADOConnection1->Open();

@@ -14,6 +14,7 @@ packages=(
   fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
   xvfb xauth libgl1-mesa-dri libx11-dev
   freecad
+  mdbtools mdbtools-dev
 )
 
 missing=()

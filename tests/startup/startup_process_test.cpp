@@ -1,6 +1,7 @@
 // The real krepiks executable started on catalogues it cannot use, with the box answered by
 // a person stand-in loaded into the process: the same start-up path as a user's run, with
 // the real message box and its own event loop.
+#include "support/jet_writer.h"
 #include "support/private_postgres.h"
 #include "support/test_catalogue.h"
 
@@ -91,6 +92,15 @@ TEST(StartupProcess, EachUnusableCatalogueShowsTheApplicationErrorAloneAndEndsWi
              file.write("isp;d0;d1\nM6;5;6\n");
          },
          "Unrecognized database format"},
+        {"an office's Access (Jet 4.0) catalogue",
+         [](TestCatalogue& c) {
+             QFile file(c.file());
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             file.write(krepiks::test::WriteJet4(
+                 {krepiks::test::JetVariantTable({}), krepiks::test::JetTemplateTable("x")}));
+         },
+         "is a Microsoft Access (Jet 4.0) file. Convert it into a new file with "
+         "\"krepiks-catalogue from-jet bolti.mdb bolti-new.mdb\""},
         {"no variant table", [](TestCatalogue& c) { c.exec("drop table \"Размеры\""); },
          "cannot find the input table or query 'Размеры'"},
         {"a dimension held as text",

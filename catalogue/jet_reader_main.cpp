@@ -1,0 +1,271 @@
+// krepiks-jet-reader FILE: reads every user table of a Jet 4.0 file through libmdb and writes
+// it to standard output in the stream that catalogue/jet_reader.cpp parses. Values leave as
+// their bytes in the file (numbers, dates, currency) or as libmdb's UTF-8 (texts), never as
+// libmdb's formatted text, which loses digits and follows the locale.
+//
+// libmdb may crash or loop on a damaged file, so this runs as a child of the program that
+// wants the rows; that program bounds its time and takes anything on standard error as a
+// failure.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+// glib declares C++ templates of its own; it must come before the header that wraps it in
+// extern "C".
+#include <glib.h>
+#include <mdbtools.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+std::string out;
+
+void flush() {
+    if (!out.empty() && std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
+        std::exit(3);
+    out.clear();
+}
+
+void put8(unsigned value) {
+    out.push_back(static_cast<char>(value));
+}
+void put16(unsigned value) {
+    put8(value & 0xff);
+    put8((value >> 8) & 0xff);
+}
+void put32(uint32_t value) {
+    put16(value & 0xffff);
+    put16(value >> 16);
+}
+void putBytes(const void* data, std::size_t size) {
+    put32(static_cast<uint32_t>(size));
+    out.append(static_cast<const char*>(data), size);
+}
+void putText(const std::string& text) {
+    putBytes(text.data(), text.size());
+}
+
+[[noreturn]] void failure(const std::string& message) {
+    put8('X');
+    putText(message);
+    flush();
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+int fixedSize(int type) {
+    switch (type) {
+    case MDB_BYTE:
+        return 1;
+    case MDB_INT:
+        return 2;
+    case MDB_LONGINT:
+    case MDB_FLOAT:
+        return 4;
+    case MDB_MONEY:
+    case MDB_DOUBLE:
+    case MDB_DATETIME:
+        return 8;
+    case MDB_REPID:
+        return 16;
+    default:
+        return -1;
+    }
+}
+
+constexpr int OffsetMask = 0x1fff;
+
+void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbField& field,
+                off_t fileSize) {
+    const std::string where = std::string(table->name) + "." + col->name;
+    if (col->col_type == MDB_BOOL) {
+        put8(1);
+        const unsigned char value = field.is_null ? 0 : 1; // the mask bit is the value
+        putBytes(&value, 1);
+        return;
+    }
+    if (field.is_null) {
+        put8(0);
+        return;
+    }
+    put8(1);
+    const unsigned char* page = mdb->pg_buf;
+    if (field.start < 0 || field.siz < 0 || field.start + field.siz > mdb->fmt->pg_size)
+        failure("a value of " + where + " lies outside its page");
+    const int size = fixedSize(col->col_type);
+    if (size > 0) {
+        if (field.siz != size)
+            failure("a value of " + where + " has " + std::to_string(field.siz) + " bytes, not " +
+                    std::to_string(size));
+        putBytes(page + field.start, static_cast<std::size_t>(size));
+        return;
+    }
+    switch (col->col_type) {
+    case MDB_TEXT:
+    case MDB_MEMO: {
+        if (field.siz == 0) {
+            putBytes("", 0);
+            return;
+        }
+        std::size_t bind = MDB_BIND_SIZE;
+        if (col->col_type == MDB_MEMO) {
+            if (field.siz < MDB_MEMO_OVERHEAD)
+                failure("a memo of " + where + " is shorter than its header");
+            const uint32_t length =
+                static_cast<uint32_t>(mdb_get_int32(mdb->pg_buf, field.start)) & 0x3fffffff;
+            // Its bytes lie in the file, so a length past the file's is damage.
+            if (length > static_cast<uint64_t>(fileSize))
+                failure("a memo of " + where + " claims more bytes than the file holds");
+            bind = 2 * static_cast<std::size_t>(length) + 64; // UTF-16 or compressed to UTF-8
+        } else {
+            bind = 2 * static_cast<std::size_t>(field.siz) + 64;
+        }
+        if (bind < MDB_BIND_SIZE)
+            bind = MDB_BIND_SIZE;
+        mdb_set_bind_size(mdb, bind);
+        char* text = mdb_col_to_string(mdb, mdb->pg_buf, field.start, col->col_type, field.siz);
+        const std::string value = text ? text : "";
+        g_free(text);
+        if (value.size() + 1 >= bind)
+            failure("a text of " + where + " was cut short");
+        putText(value);
+        return;
+    }
+    case MDB_BINARY:
+        putBytes(page + field.start, static_cast<std::size_t>(field.siz));
+        return;
+    case MDB_OLE: {
+        std::size_t length = 0;
+        void* data = mdb_ole_read_full(mdb, col, &length);
+        if (!data)
+            failure("an OLE value of " + where + " could not be read");
+        putBytes(data, length);
+        free(data);
+        return;
+    }
+    case MDB_NUMERIC: {
+        char* text = mdb_numeric_to_string(mdb, field.start, col->col_scale, col->col_prec);
+        putText(text ? text : "");
+        g_free(text);
+        return;
+    }
+    default:
+        failure("column " + where + " has a type (" + std::to_string(col->col_type) +
+                ") that cannot be read");
+    }
+}
+
+void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
+    MdbTableDef* table = mdb_read_table(entry);
+    if (!table)
+        failure(std::string("the definition of table ") + entry->object_name + " cannot be read");
+    if (!mdb_read_columns(table) || table->columns->len != table->num_cols)
+        failure(std::string("the columns of table ") + entry->object_name + " cannot be read");
+    put8('T');
+    putText(table->name);
+    put32(table->num_rows);
+    put16(table->num_cols);
+    std::vector<std::vector<unsigned char>> ole(table->num_cols);
+    for (unsigned i = 0; i < table->num_cols; ++i) {
+        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+        putText(col->name);
+        put8(static_cast<unsigned>(col->col_type));
+        put16(static_cast<unsigned>(col->col_size));
+        put8((col->is_fixed ? 1u : 0u) | (col->is_long_auto ? 2u : 0u));
+        put8(static_cast<unsigned>(col->col_prec));
+        put8(static_cast<unsigned>(col->col_scale));
+        // libmdb copies an OLE value's header to the bound buffer, and reads its chunks
+        // there; a chunk is at most a page, an inline value at most its read size.
+        if (col->col_type == MDB_OLE) {
+            ole[i].resize(MDB_BIND_SIZE * 64 + MDB_PGSIZE);
+            mdb_bind_column(table, static_cast<int>(i) + 1, ole[i].data(), nullptr);
+        }
+    }
+    flush();
+    std::vector<MdbField> fields(table->num_cols);
+    uint32_t rows = 0;
+    mdb_rewind_table(table);
+    while (mdb_fetch_row(table)) {
+        if (++rows > table->num_rows)
+            failure(std::string("table ") + table->name + " yields more rows than its " +
+                    std::to_string(table->num_rows));
+        int start = 0;
+        std::size_t length = 0;
+        if (mdb_find_row(mdb, static_cast<int>(table->cur_row) - 1, &start, &length) != 0)
+            failure(std::string("a row of table ") + table->name + " cannot be found again");
+        if (mdb_crack_row(table, start & OffsetMask, length, fields.data()) !=
+            static_cast<int>(table->num_cols))
+            failure(std::string("a row of table ") + table->name + " cannot be read");
+        put8('R');
+        for (unsigned i = 0; i < table->num_cols; ++i) {
+            const MdbField& field = fields[i];
+            if (field.colnum < 0 || static_cast<unsigned>(field.colnum) >= table->num_cols)
+                failure(std::string("a row of table ") + table->name + " is damaged");
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, field.colnum));
+            if (static_cast<unsigned>(field.colnum) != i)
+                failure(std::string("a row of table ") + table->name +
+                        " has its columns out of order");
+            writeValue(mdb, table, col, field, fileSize);
+        }
+        if (out.size() > (1 << 16))
+            flush();
+    }
+    put8('E');
+    put32(rows);
+    flush();
+    mdb_free_tabledef(table);
+}
+
+// libmdb skips a catalogue row it cannot find as if there were none, and with it a whole
+// table: the catalogue's own count of its rows tells.
+void checkCatalogueRows(MdbHandle* mdb) {
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (std::string(entry->object_name) != "MSysObjects")
+            continue;
+        MdbTableDef* table = mdb_read_table(entry);
+        if (!table || !mdb_read_columns(table))
+            failure("the file's catalogue of tables cannot be read");
+        unsigned rows = 0;
+        mdb_rewind_table(table);
+        while (rows <= table->num_rows && mdb_fetch_row(table))
+            ++rows;
+        if (rows != table->num_rows)
+            failure("the file's catalogue of tables lists " + std::to_string(rows) + " of its " +
+                    std::to_string(table->num_rows) + " objects");
+        mdb_free_tabledef(table);
+        return;
+    }
+    failure("the file has no catalogue of tables");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: krepiks-jet-reader FILE\n", stderr);
+        return 2;
+    }
+    struct stat info {};
+    if (stat(argv[1], &info) != 0)
+        failure("the file cannot be read");
+    out = "KJET1\n";
+    MdbHandle* mdb = mdb_open(argv[1], MDB_NOFLAGS);
+    if (!mdb)
+        failure("libmdb cannot open the file");
+    if (mdb->f->jet_version != MDB_VER_JET4)
+        failure("the file is not a Jet 4.0 file");
+    if (!mdb_read_catalog(mdb, MDB_TABLE))
+        failure("the file's catalogue of tables cannot be read");
+    checkCatalogueRows(mdb);
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (mdb_is_user_table(entry))
+            writeTable(mdb, entry, info.st_size);
+    }
+    put8('Z');
+    flush();
+    mdb_close(mdb);
+    return std::fflush(stdout) == 0 ? 0 : 3;
+}

@@ -1,0 +1,305 @@
+// An office's Access (Jet 4.0) catalogue brought over with krepiks-catalogue from-jet, run as
+// its own process on files of the test's Jet writer: every value kept to the last bit, checked
+// against mdbtools' own mdb-export, and damaged or foreign files refused with nothing left.
+#include "support/jet_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+#include <sqlite3.h>
+
+using namespace krepiks::test;
+
+namespace {
+
+struct ProgramRun {
+    int exitCode = -1;
+    QString output;
+};
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(120000); // a bound for a hang only
+    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAll())};
+}
+
+ProgramRun FromJet(const QString& jet, const QString& file) {
+    return RunProgram(KREPIKS_CATALOGUE_COMMAND, {"from-jet", jet, file});
+}
+
+void Save(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// The values of one column of a copied table in key order, as SQLite holds them.
+std::vector<QVariant> Column(const QString& file, const QString& sql) {
+    sqlite3* db = nullptr;
+    std::vector<QVariant> values;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &s, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(s) == SQLITE_ROW) {
+                switch (sqlite3_column_type(s, 0)) {
+                case SQLITE_NULL:
+                    values.emplace_back();
+                    break;
+                case SQLITE_INTEGER:
+                    values.emplace_back(qlonglong(sqlite3_column_int64(s, 0)));
+                    break;
+                case SQLITE_FLOAT:
+                    values.emplace_back(sqlite3_column_double(s, 0));
+                    break;
+                default:
+                    values.emplace_back(QString::fromUtf8(
+                        reinterpret_cast<const char*>(sqlite3_column_text(s, 0))));
+                }
+            }
+        } else {
+            ADD_FAILURE() << sqlite3_errmsg(db) << ": " << sql.toStdString();
+        }
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return values;
+}
+
+bool SameBits(const QVariant& value, double expected) {
+    const double got = value.toDouble();
+    return value.typeId() == QMetaType::Double && std::memcmp(&got, &expected, sizeof got) == 0;
+}
+
+const double Awkward[] = {0.30000000000000004,
+                          123456789.12345678,
+                          -2.5e-3,
+                          std::numeric_limits<double>::denorm_min(),
+                          1e300,
+                          -0.0};
+
+std::vector<JetFixtureTable> OfficeCatalogue(const QString& longText, const QString& memo) {
+    std::vector<std::vector<QVariant>> variants;
+    for (int v = 0; v < 3; ++v) {
+        std::vector<QVariant> row{v == 1 ? longText : QStringLiteral("М%1x40").arg(6 + 2 * v)};
+        for (int d = 0; d < 14; ++d)
+            row.push_back(v == 2 && d == 4 ? QVariant()
+                                           : QVariant(Awkward[(d + v) % 6] + (d == 6 ? 40 : 0)));
+        row.push_back(v == 0 ? QVariant()
+                             : QVariant(v == 1 ? QString() : QStringLiteral("сталь 40Х")));
+        variants.push_back(row);
+    }
+    JetFixtureTable sizes = JetVariantTable(variants);
+    sizes.columns.push_back({QStringLiteral("материал"), 10, 60}); // added by the office
+    sizes.columns[3].variableLength = true;                        // d1, as Access may flag it
+    sizes.rows[1][0] = qlonglong(7);                               // keys with a gap: deleted rows
+    sizes.rows[2][0] = qlonglong(5);
+    JetFixtureTable suppliers{
+        QStringLiteral("Поставщики"),
+        {{QStringLiteral("Код"), 4, 0, true},
+         {QStringLiteral("Название"), 10, 80},
+         {QStringLiteral("Цена"), 5},
+         {QStringLiteral("С"), 8},
+         {QStringLiteral("Заметки"), 12},
+         {QStringLiteral("Основной"), 1}},
+        {{qlonglong(1), QStringLiteral("Болтовой завод"), qlonglong(123456789), -1.25, memo, true},
+         {qlonglong(2), QString(), QVariant(), 45000.5 + 1.0 / 86400000, QVariant(), false}}};
+    return {sizes, JetTemplateTable(QStringLiteral("C:\\Шаблоны\\деталь.prtdot")), suppliers};
+}
+
+} // namespace
+
+TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
+    QTemporaryDir dir;
+    const QString longText = QString(150, QChar(0x0416)); // 150 × «Ж»
+    QString memo;
+    for (int i = 0; memo.size() < 12000; ++i) // over libmdb's 16 KiB in UTF-8
+        memo += QStringLiteral("строка %1; ").arg(i);
+    const QString jet = dir.filePath("bolti.mdb");
+    Save(jet, WriteJet4(OfficeCatalogue(longText, memo)));
+
+    // mdbtools' own tools read the writer's file: names, rows, and the losses of its text.
+    const ProgramRun tables = RunProgram("mdb-tables", {"-1", jet});
+    EXPECT_EQ(tables.output.split('\n', Qt::SkipEmptyParts),
+              (QStringList{"Размеры", "swApp", "Поставщики"}))
+        << tables.output.toStdString();
+    const ProgramRun export_ =
+        RunProgram("mdb-export", {"-H", "-d", "|", "-q", "", jet, "Размеры"});
+    const QStringList lines = export_.output.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << export_.output.toStdString();
+    EXPECT_EQ(lines[0].section('|', 0, 2), "1|М6x40|0.3") << "%.16g loses the last bit";
+    EXPECT_EQ(lines[1].section('|', 1, 1), longText);
+    EXPECT_EQ(lines[2].section('|', 0, 0), "5");
+    const ProgramRun memoExport = RunProgram("mdb-export", {"-H", "-q", "", jet, "Поставщики"});
+    EXPECT_TRUE(memoExport.output.contains("Болтовой завод")) << memoExport.output.toStdString();
+
+    const QString copy = dir.filePath("new/bolti.mdb");
+    QDir().mkpath(dir.filePath("new"));
+    const ProgramRun run = FromJet(jet, copy);
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("Krepiks can open")) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("3 rows of Размеры, 1 rows of swApp, 2 rows of Поставщики"))
+        << run.output.toStdString();
+
+    // Every double to the last bit, NULL apart from empty, keys and their order kept.
+    EXPECT_EQ(Column(copy, "select id from \"Размеры\" order by id"),
+              (std::vector<QVariant>{qlonglong(1), qlonglong(5), qlonglong(7)}));
+    const char* names[] = {"d0", "d1", "d2", "D", "R", "K", "L",
+                           "L2", "L3", "a",  "b", "c", "S", "e"};
+    const int originalRow[] = {0, 2, 1}; // rows in id order: 1, 5, 7
+    for (int d = 0; d < 14; ++d) {
+        const auto values = Column(
+            copy, QStringLiteral("select \"%1\" from \"Размеры\" order by id").arg(names[d]));
+        ASSERT_EQ(values.size(), 3u);
+        for (int r = 0; r < 3; ++r) {
+            const int v = originalRow[r];
+            if (v == 2 && d == 4)
+                EXPECT_TRUE(values[r].isNull()) << names[d];
+            else
+                EXPECT_TRUE(SameBits(values[r], Awkward[(d + v) % 6] + (d == 6 ? 40 : 0)))
+                    << names[d] << " of row " << r << ": " << values[r].toString().toStdString();
+        }
+    }
+    EXPECT_EQ(Column(copy, "select isp from \"Размеры\" where id = 7"),
+              std::vector<QVariant>{longText});
+    EXPECT_EQ(Column(copy, "select coalesce(typeof(материал) || ':' || материал, 'null') from "
+                           "\"Размеры\" order by id"),
+              (std::vector<QVariant>{"null", "text:сталь 40Х", "text:"}));
+    EXPECT_EQ(Column(copy, "select path_templete_detal from swApp"),
+              std::vector<QVariant>{"C:\\Шаблоны\\деталь.prtdot"});
+    EXPECT_EQ(Column(copy, "select Заметки from Поставщики where Код = 1"),
+              std::vector<QVariant>{memo});
+    EXPECT_EQ(
+        Column(copy, "select Цена || '|' || С || '|' || Основной from Поставщики order by Код"),
+        (std::vector<QVariant>{"12345.6789|1899-12-29 06:00:00.000|1", QVariant()}));
+    EXPECT_EQ(Column(copy, "select С || Основной from Поставщики where Код = 2"),
+              std::vector<QVariant>{"2023-03-15 12:00:00.0010"});
+    // New rows come after the old ones.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(copy.toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_exec(db, "insert into \"Размеры\" (isp) values ('новый')", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(Column(copy, "select id from \"Размеры\" where isp = 'новый'"),
+              std::vector<QVariant>{qlonglong(8)});
+
+    // Nothing that exists is overwritten.
+    const QByteArray kept = [&] {
+        QFile f(copy);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    const ProgramRun again = FromJet(jet, copy);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(again.output.contains("exists already")) << again.output.toStdString();
+    QFile f(copy);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), kept);
+}
+
+TEST(JetCopy, ACopyKrepiksCannotOpenIsKeptAndSaysWhy) {
+    QTemporaryDir dir;
+    const struct {
+        const char* what;
+        std::vector<JetFixtureTable> tables;
+        QString reason;
+    } cases[] = {
+        {"no template table",
+         {JetVariantTable({})},
+         "cannot find the input table or query 'swApp'"},
+        {"a dimension held as text",
+         {[] {
+              JetFixtureTable t = JetVariantTable({});
+              t.columns[8] = {QStringLiteral("L"), 10, 20};
+              return t;
+          }(),
+          JetTemplateTable("x")},
+         "Type mismatch for field 'L'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString jet = dir.filePath(QString("%1.mdb").arg(&c - cases));
+        const QString copy = jet + ".new";
+        Save(jet, WriteJet4(c.tables));
+        const ProgramRun run = FromJet(jet, copy);
+        EXPECT_EQ(run.exitCode, 3) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains("Krepiks cannot open")) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(c.reason)) << run.output.toStdString();
+        EXPECT_TRUE(QFile::exists(copy));
+    }
+}
+
+TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
+    QTemporaryDir dir;
+    const QByteArray good = WriteJet4(OfficeCatalogue(QStringLiteral("Ж"), QStringLiteral("м")));
+    QByteArray random(good.size() - 4096, '\0');
+    for (qsizetype i = 0; i < random.size(); ++i)
+        random[i] = char((i * 2654435761u) >> 13);
+    std::vector<std::pair<QString, QByteArray>> cases = {
+        {"cut at half", good.left(good.size() / 2)},
+        {"cut at a page", good.left(good.size() - 4096)},
+        {"cut mid-page", good.left(good.size() - 100)},
+        {"random after the header", good.left(4096) + random},
+        {"Jet 3",
+         [&] {
+             QByteArray b = good;
+             b[0x14] = 0;
+             return b;
+         }()},
+        {"ACE",
+         [&] {
+             QByteArray b = good;
+             b.replace(4, 15, "Standard ACE DB");
+             b[0x14] = 3;
+             return b;
+         }()},
+        {"encrypted", WriteJet4(OfficeCatalogue("a", "b"), {true, {}})},
+        {"with a password", WriteJet4(OfficeCatalogue("a", "b"), {false, "секрет"})},
+    };
+    // Flipped bytes in each page's structure.
+    for (int page = 1; page < good.size() / 4096; ++page)
+        for (int offset : {0, 2, 12, 14, 45, 63})
+            cases.push_back({QString("flip %1:%2").arg(page).arg(offset), [&] {
+                                 QByteArray b = good;
+                                 b[page * 4096 + offset] = char(b[page * 4096 + offset] ^ 0x5A);
+                                 return b;
+                             }()});
+    int refused = 0;
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what.toStdString());
+        const QString jet = dir.filePath("old.mdb");
+        const QString copy = dir.filePath("new.mdb");
+        Save(jet, bytes);
+        const ProgramRun run = FromJet(jet, copy);
+        ASSERT_NE(run.exitCode, -1) << "krepiks-catalogue crashed or hung";
+        if (run.exitCode == 0 || run.exitCode == 3) {
+            // A flip that leaves a sound file (a changed name, a changed value) is copied as
+            // it reads.
+            QFile::remove(copy);
+            continue;
+        }
+        ++refused;
+        EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(jet)) << run.output.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.mdb"});
+        if (what == "Jet 3" || what == "ACE" || what == "encrypted" || what == "with a password") {
+            EXPECT_TRUE(run.output.contains(what == "Jet 3"       ? "Access 97 (Jet 3)"
+                                            : what == "ACE"       ? "ACE, .accdb"
+                                            : what == "encrypted" ? "is encrypted"
+                                                                  : "database password"))
+                << run.output.toStdString();
+        }
+        if (what.startsWith("cut") || what.startsWith("random")) {
+            EXPECT_TRUE(run.output.contains("cut short") || run.output.contains("damaged") ||
+                        run.output.contains("rows could be read") || run.output.contains("libmdb"))
+                << run.output.toStdString();
+        }
+    }
+    EXPECT_GE(refused, 8 + 6);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// A small writer of Microsoft Jet 4.0 files for the tests: the header page, a page of usage
+// maps, the system catalogue and each table's definition and data pages, enough for libmdb
+// and mdbtools' own tools to read (Access itself would want its other system tables). No
+// Debian package writes Jet 4.0, so the tests make their own files with this.
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <vector>
+
+namespace krepiks::test {
+
+struct JetFixtureColumn {
+    QString name;
+    int type = 7;       // Jet type code: 1 Boolean, 4 Long, 5 Currency, 7 Double, 8 Date/Time,
+                        // 10 Text, 12 Memo
+    int characters = 0; // for Text: the most characters
+    bool autoNumber = false;
+    bool variableLength = false; // a fixed type flagged variable-length, as Access may write it
+};
+
+// Values: qlonglong for the integer types and Boolean, double for Double and Date/Time (days),
+// qlonglong ten-thousandths for Currency, QString for Text and Memo, null for NULL.
+struct JetFixtureTable {
+    QString name;
+    std::vector<JetFixtureColumn> columns;
+    std::vector<std::vector<QVariant>> rows;
+};
+
+struct JetFixtureOptions {
+    bool encrypted = false;
+    QString password;
+};
+
+QByteArray WriteJet4(const std::vector<JetFixtureTable>& tables,
+                     const JetFixtureOptions& options = {});
+
+// The catalogue's two tables (Размеры with id, isp, the fourteen dimensions, and swApp), with
+// the given variants (isp and fourteen doubles each) and template path.
+JetFixtureTable JetVariantTable(const std::vector<std::vector<QVariant>>& rows);
+JetFixtureTable JetTemplateTable(const QString& path);
+
+} // namespace krepiks::test
