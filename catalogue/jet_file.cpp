@@ -65,10 +65,12 @@ JetHeader ReadJetHeader(const QByteArray& firstPage) {
     }
     if (signature != QByteArray(jet, sizeof jet))
         return header;
+    // ACE files say so in their signature; a Jet signature with another version is no file
+    // of Access's, and is called a foreign format like any other.
     const int version = static_cast<uint8_t>(firstPage[0x14]);
-    header.format = version == 0   ? JetFormat::Jet3
-                    : version == 1 ? JetFormat::Jet4
-                                   : JetFormat::Ace;
+    if (version > 1)
+        return header;
+    header.format = version == 0 ? JetFormat::Jet3 : JetFormat::Jet4;
     if (header.format != JetFormat::Jet4 || firstPage.size() < EncodedStart + EncodedLength)
         return header;
     std::array<uint8_t, EncodedLength> block{};
