@@ -1,10 +1,16 @@
 // An office's Access (Jet 4.0) catalogue brought over with krepiks-catalogue from-jet, run as
 // its own process on files of the test's Jet writer: every value kept to the last bit, checked
-// against mdbtools' own mdb-export, and damaged or foreign files refused with nothing left.
+// against mdbtools' own mdb-export, the copy opened by the design window and built on the CAD
+// stand-in, and damaged or foreign files refused with nothing left.
+#include "bolt_steps.h"
+#include "cad/cad_server.h"
+#include "design_session.h"
+#include "model/solidworks.h"
 #include "support/jet_writer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
@@ -13,6 +19,7 @@
 #include <limits>
 #include <sqlite3.h>
 
+using namespace krepiks;
 using namespace krepiks::test;
 
 namespace {
@@ -302,4 +309,91 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
         }
     }
     EXPECT_GE(refused, 8 + 6);
+}
+
+namespace {
+
+// The design window on the copy, building on the CAD stand-in in this process.
+class JetCopyDesign : public DesignWindowTest {
+protected:
+    void SetUp() override {
+        QLocale::setDefault(QLocale(QLocale::English));
+        cad::RegisterCadServer();
+    }
+    void TearDown() override {
+        DesignWindowTest::TearDown();
+        ReleaseSolidWorks();
+        if (auto running = cad::RunningCadSession())
+            running->quit();
+        cad::UnregisterCadServer();
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+} // namespace
+
+TEST_F(JetCopyDesign, TheCopyListsEveryVariantAsTheAccessFileHeldItAndBuildsTheWorkedExample) {
+    const char* dims[] = {"d0", "d1", "d2", "D", "R", "K", "L",
+                          "L2", "L3", "a",  "b", "c", "S", "e"};
+    double TBolt::*const fields[] = {&TBolt::d0, &TBolt::d1, &TBolt::d2, &TBolt::D,  &TBolt::R,
+                                     &TBolt::K,  &TBolt::L,  &TBolt::L2, &TBolt::L3, &TBolt::a,
+                                     &TBolt::b,  &TBolt::c,  &TBolt::S,  &TBolt::e};
+    // The office's Access file: the sample catalogue's variants, then the worked example.
+    std::vector<std::vector<QVariant>> variants;
+    ProgramRun run;
+    start(TestCatalogue::Contents::Sample, [&](TestCatalogue& c) {
+        const auto names = Column(c.file(), "select isp from \"Размеры\" order by id");
+        variants.resize(names.size());
+        for (std::size_t v = 0; v < names.size(); ++v)
+            variants[v].push_back(names[v]);
+        for (const char* d : dims) {
+            const auto values = Column(
+                c.file(), QStringLiteral("select \"%1\" from \"Размеры\" order by id").arg(d));
+            for (std::size_t v = 0; v < values.size() && v < variants.size(); ++v)
+                variants[v].push_back(values[v]);
+        }
+        variants.push_back({QStringLiteral("Пример чертежа"), 10.0, 12.0, 8.0, 17.1, 0.6, 7.5, 60.0,
+                            30.0, 6.0, 30.0, 50.0, 45.0, 18.0, 20.0});
+        const QString jet = c.folder() + "/access.mdb";
+        Save(jet, WriteJet4({JetVariantTable(variants),
+                             JetTemplateTable(QStringLiteral(KREPIKS_PART_TEMPLATE))}));
+        ASSERT_TRUE(QFile::remove(c.file()));
+        run = FromJet(jet, c.file());
+    });
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    ASSERT_EQ(variants.size(), 13u);
+    QStringList names;
+    for (const auto& v : variants)
+        names << v[0].toString();
+    EXPECT_EQ(listEntries(), names);
+    EXPECT_EQ(form()->Edit15->text(), KREPIKS_PART_TEMPLATE);
+
+    // Each variant loads with the very doubles the Access file held.
+    for (const auto& v : variants) {
+        SCOPED_TRACE(v[0].toString().toStdString());
+        chooseName(v[0].toString());
+        EXPECT_EQ(Bolt.isp, v[0].toString().toStdString());
+        for (int d = 0; d < 14; ++d)
+            EXPECT_TRUE(SameBits(v[d + 1], Bolt.*fields[d]))
+                << dims[d] << " loaded as " << Bolt.*fields[d];
+    }
+    EXPECT_TRUE(effects.boxes().empty());
+
+    // The worked example builds from the copy as the same bolt record builds on its own.
+    chooseName(QStringLiteral("Пример чертежа"));
+    click(form()->Button2);
+    ASSERT_TRUE(effects.boxes().empty()) << boxMessages()[0].toStdString();
+    ASSERT_TRUE(cad::RunningCadSession());
+    const auto fromCopy = cad::RunningCadSession()->activeDocument();
+    ASSERT_TRUE(fromCopy);
+    cad::test::ExpectValidSolid(fromCopy->body());
+    EXPECT_LT(
+        cad::test::Relative(fromCopy->volume(), cad::test::BoltVolume(cad::test::WorkedExample())),
+        1e-8);
+    TBolt direct = cad::test::BoltOf(cad::test::WorkedExample());
+    BuildModel(direct);
+    const auto fromRecord = cad::RunningCadSession()->activeDocument();
+    ASSERT_NE(fromRecord, fromCopy);
+    EXPECT_EQ(fromCopy->volume(), fromRecord->volume());
+    EXPECT_EQ(fromCopy->features().size(), fromRecord->features().size());
 }
