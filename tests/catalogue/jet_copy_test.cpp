@@ -7,11 +7,13 @@
 #include "design_session.h"
 #include "model/solidworks.h"
 #include "support/jet_writer.h"
+#include "support/private_postgres.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -29,8 +31,11 @@ struct ProgramRun {
     QString output;
 };
 
-ProgramRun RunProgram(const QString& program, const QStringList& arguments) {
+ProgramRun
+RunProgram(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(120000); // a bound for a hang only
@@ -208,6 +213,55 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     QFile f(copy);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), kept);
+}
+
+TEST(JetCopy, ToServerCarriesTheCatalogueToTheBitAndNamesWhatItLeavesOut) {
+    const PrivatePostgres server;
+    ASSERT_TRUE(server.failure().isEmpty()) << server.failure().toStdString();
+    QTemporaryDir dir;
+    const QString longText = QString(150, QChar(0x0416));
+    const QString jet = dir.filePath("bolti.mdb");
+    Save(jet, WriteJet4(OfficeCatalogue(longText, QStringLiteral("заметка"))));
+    const QProcessEnvironment environment =
+        server.catalogueEnvironment(server.writeHome(dir.filePath("home")));
+
+    const ProgramRun run = RunProgram(KREPIKS_CATALOGUE_COMMAND, {"to-server", jet}, environment);
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("3 rows of Размеры, 1 rows of swApp to the server"))
+        << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("NOT copied") &&
+                run.output.contains("table Поставщики (2 rows)") &&
+                run.output.contains("column материал of Размеры"))
+        << run.output.toStdString();
+
+    EXPECT_EQ(server.scalar("select string_agg(id || ':' || coalesce(isp, 'null'), ',' order by "
+                            "id) from Размеры"),
+              QStringLiteral("1:М6x40,5:М10x40,7:") + longText);
+    // Every double as its eight bytes, NULL kept apart.
+    const char* names[] = {"d0", "d1", "d2", "D", "R", "K", "L",
+                           "L2", "L3", "a",  "b", "c", "S", "e"};
+    const int originalRow[] = {0, 2, 1};
+    for (int d = 0; d < 14; ++d) {
+        QStringList expected;
+        for (int v : originalRow) {
+            if (v == 2 && d == 4) {
+                expected << "null";
+                continue;
+            }
+            const double value = Awkward[(d + v) % 6] + (d == 6 ? 40 : 0);
+            quint64 bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            expected << QString::number(bits, 16).rightJustified(16, '0');
+        }
+        EXPECT_EQ(server.scalar(QStringLiteral("select string_agg(coalesce(encode(float8send(%1), "
+                                               "'hex'), 'null'), ',' order by id) from Размеры")
+                                    .arg(names[d])),
+                  expected.join(','))
+            << names[d];
+    }
+    EXPECT_EQ(server.scalar("select path_templete_detal from swApp"), "C:\\Шаблоны\\деталь.prtdot");
+    server.exec("insert into Размеры (isp) values ('новый')");
+    EXPECT_EQ(server.scalar("select id from Размеры where isp = 'новый'"), "8");
 }
 
 TEST(JetCopy, ACopyKrepiksCannotOpenIsKeptAndSaysWhy) {
