@@ -121,8 +121,13 @@ std::vector<JetFixtureTable> OfficeCatalogue(const QString& longText, const QStr
          {QStringLiteral("Цена"), 5},
          {QStringLiteral("С"), 8},
          {QStringLiteral("Заметки"), 12},
-         {QStringLiteral("Основной"), 1}},
-        {{qlonglong(1), QStringLiteral("Болтовой завод"), qlonglong(123456789), -1.25, memo, true},
+         {QStringLiteral("Основной"), 1},
+         // Added after the second row was written.
+         {QStringLiteral("Скидка"), 7},
+         {QStringLiteral("Город"), 10, 40},
+         {QStringLiteral("Проверен"), 1}},
+        {{qlonglong(1), QStringLiteral("Болтовой завод"), qlonglong(123456789), -1.25, memo, true,
+          0.125, QStringLiteral("Тула"), true},
          {qlonglong(2), QString(), QVariant(), 45000.5 + 1.0 / 86400000, QVariant(), false}}};
     return {sizes, JetTemplateTable(QStringLiteral("C:\\Шаблоны\\деталь.prtdot")), suppliers};
 }
@@ -194,6 +199,10 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
         (std::vector<QVariant>{"12345.6789|1899-12-29 06:00:00.000|1", QVariant()}));
     EXPECT_EQ(Column(copy, "select С || Основной from Поставщики where Код = 2"),
               std::vector<QVariant>{"2023-03-15 12:00:00.0010"});
+    // A row older than a column holds none of it; a Boolean is No.
+    EXPECT_EQ(Column(copy, "select coalesce(Скидка || '|' || Город, 'null') || '|' || Проверен "
+                           "from Поставщики order by Код"),
+              (std::vector<QVariant>{"0.125|Тула|1", "null|0"}));
     // New rows come after the old ones.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(copy.toUtf8().constData(), &db), SQLITE_OK);
