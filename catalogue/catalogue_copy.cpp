@@ -318,10 +318,28 @@ void sortByKey(Rows& rows, std::size_t key) {
 }
 
 // The catalogue's two tables out of a Jet file, their columns found as Krepiks finds them.
-std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader) {
+// leftOut names the office's own tables and columns, which the server's catalogue has no
+// place for.
+std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader,
+                                   QStringList& leftOut) {
     JetReadResult read = ReadJetFile(file, reader);
     if (!read.ok)
         fail(read.error + QStringLiteral("; nothing was copied"));
+    const auto catalogueTable = [](const QString& name) {
+        return std::find_if(Tables().begin(), Tables().end(), [&](const Table& t) {
+            return t.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+    };
+    for (const JetTable& jet : read.tables) {
+        const auto table = catalogueTable(jet.name);
+        if (table == Tables().end()) {
+            leftOut << QStringLiteral("table %1 (%2 rows)").arg(jet.name).arg(jet.rows.size());
+            continue;
+        }
+        for (const JetColumn& column : jet.columns)
+            if (!table->columns.contains(column.name, Qt::CaseInsensitive))
+                leftOut << QStringLiteral("column %1 of %2").arg(column.name, jet.name);
+    }
     std::vector<Rows> all;
     for (const Table& table : Tables()) {
         const auto jet = std::find_if(read.tables.begin(), read.tables.end(), [&](const auto& t) {
@@ -360,8 +378,9 @@ CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& 
         if (!QFileInfo(file).isFile())
             fail(QStringLiteral("Could not find file '%1'.").arg(file));
         std::vector<Rows> rows;
+        QStringList leftOut;
         if (ReadJetHeaderOf(file).format != JetFormat::NotJet) {
-            rows = jetCatalogueRows(file, reader);
+            rows = jetCatalogueRows(file, reader, leftOut);
         } else {
             const File source(file, SQLITE_OPEN_READONLY);
             for (const Table& table : Tables())
@@ -393,7 +412,12 @@ CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& 
             PQclear(PQexec(server, "rollback"));
             throw;
         }
-        return {true, QStringLiteral("copied %1 to the server").arg(summary(rows))};
+        QString message = QStringLiteral("copied %1 to the server").arg(summary(rows));
+        if (!leftOut.isEmpty())
+            message += QStringLiteral("; NOT copied, as the server's catalogue has no place for "
+                                      "them: %1 (from-jet copies them into a file)")
+                           .arg(leftOut.join(QStringLiteral(", ")));
+        return {true, message};
     } catch (const EDatabaseError& error) {
         return {false, QString::fromStdString(error.what())};
     }

@@ -194,8 +194,11 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
         std::size_t length = 0;
         if (mdb_find_row(mdb, static_cast<int>(table->cur_row) - 1, &start, &length) != 0)
             failure(std::string("a row of table ") + table->name + " cannot be found again");
-        if (mdb_crack_row(table, start & OffsetMask, length, fields.data()) !=
-            static_cast<int>(table->num_cols))
+        // The count is the row's own: a row written before a column was added has fewer, one
+        // written before a column was deleted has more. libmdb reads the columns a row lacks
+        // as NULL.
+        const int rowColumns = mdb_crack_row(table, start & OffsetMask, length, fields.data());
+        if (rowColumns < 0)
             failure(std::string("a row of table ") + table->name + " cannot be read");
         put8('R');
         for (unsigned i = 0; i < table->num_cols; ++i) {

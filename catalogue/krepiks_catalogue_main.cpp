@@ -40,6 +40,8 @@ int fromJet(const QString& jet, const QString& file) {
                     file.toUtf8().constData());
         return 0;
     }
+    // What was copied comes first, also when both go to one pipe.
+    std::fflush(stdout);
     std::fprintf(stderr, "krepiks-catalogue: Krepiks cannot open %s as its catalogue: %s\n",
                  file.toUtf8().constData(), result.problem.toUtf8().constData());
     return WrittenButRefused;

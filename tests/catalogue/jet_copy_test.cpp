@@ -1,11 +1,19 @@
 // An office's Access (Jet 4.0) catalogue brought over with krepiks-catalogue from-jet, run as
 // its own process on files of the test's Jet writer: every value kept to the last bit, checked
-// against mdbtools' own mdb-export, and damaged or foreign files refused with nothing left.
+// against mdbtools' own mdb-export, the copy opened by the design window and built on the CAD
+// stand-in, and damaged or foreign files refused with nothing left.
+#include "bolt_steps.h"
+#include "cad/cad_server.h"
+#include "design_session.h"
+#include "model/solidworks.h"
 #include "support/jet_writer.h"
+#include "support/private_postgres.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -13,6 +21,7 @@
 #include <limits>
 #include <sqlite3.h>
 
+using namespace krepiks;
 using namespace krepiks::test;
 
 namespace {
@@ -22,8 +31,11 @@ struct ProgramRun {
     QString output;
 };
 
-ProgramRun RunProgram(const QString& program, const QStringList& arguments) {
+ProgramRun
+RunProgram(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(120000); // a bound for a hang only
@@ -109,8 +121,13 @@ std::vector<JetFixtureTable> OfficeCatalogue(const QString& longText, const QStr
          {QStringLiteral("Цена"), 5},
          {QStringLiteral("С"), 8},
          {QStringLiteral("Заметки"), 12},
-         {QStringLiteral("Основной"), 1}},
-        {{qlonglong(1), QStringLiteral("Болтовой завод"), qlonglong(123456789), -1.25, memo, true},
+         {QStringLiteral("Основной"), 1},
+         // Added after the second row was written.
+         {QStringLiteral("Скидка"), 7},
+         {QStringLiteral("Город"), 10, 40},
+         {QStringLiteral("Проверен"), 1}},
+        {{qlonglong(1), QStringLiteral("Болтовой завод"), qlonglong(123456789), -1.25, memo, true,
+          0.125, QStringLiteral("Тула"), true},
          {qlonglong(2), QString(), QVariant(), 45000.5 + 1.0 / 86400000, QVariant(), false}}};
     return {sizes, JetTemplateTable(QStringLiteral("C:\\Шаблоны\\деталь.prtdot")), suppliers};
 }
@@ -182,6 +199,10 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
         (std::vector<QVariant>{"12345.6789|1899-12-29 06:00:00.000|1", QVariant()}));
     EXPECT_EQ(Column(copy, "select С || Основной from Поставщики where Код = 2"),
               std::vector<QVariant>{"2023-03-15 12:00:00.0010"});
+    // A row older than a column holds none of it; a Boolean is No.
+    EXPECT_EQ(Column(copy, "select coalesce(Скидка || '|' || Город, 'null') || '|' || Проверен "
+                           "from Поставщики order by Код"),
+              (std::vector<QVariant>{"0.125|Тула|1", "null|0"}));
     // New rows come after the old ones.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(copy.toUtf8().constData(), &db), SQLITE_OK);
@@ -201,6 +222,55 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     QFile f(copy);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), kept);
+}
+
+TEST(JetCopy, ToServerCarriesTheCatalogueToTheBitAndNamesWhatItLeavesOut) {
+    const PrivatePostgres server;
+    ASSERT_TRUE(server.failure().isEmpty()) << server.failure().toStdString();
+    QTemporaryDir dir;
+    const QString longText = QString(150, QChar(0x0416));
+    const QString jet = dir.filePath("bolti.mdb");
+    Save(jet, WriteJet4(OfficeCatalogue(longText, QStringLiteral("заметка"))));
+    const QProcessEnvironment environment =
+        server.catalogueEnvironment(server.writeHome(dir.filePath("home")));
+
+    const ProgramRun run = RunProgram(KREPIKS_CATALOGUE_COMMAND, {"to-server", jet}, environment);
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("3 rows of Размеры, 1 rows of swApp to the server"))
+        << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("NOT copied") &&
+                run.output.contains("table Поставщики (2 rows)") &&
+                run.output.contains("column материал of Размеры"))
+        << run.output.toStdString();
+
+    EXPECT_EQ(server.scalar("select string_agg(id || ':' || coalesce(isp, 'null'), ',' order by "
+                            "id) from Размеры"),
+              QStringLiteral("1:М6x40,5:М10x40,7:") + longText);
+    // Every double as its eight bytes, NULL kept apart.
+    const char* names[] = {"d0", "d1", "d2", "D", "R", "K", "L",
+                           "L2", "L3", "a",  "b", "c", "S", "e"};
+    const int originalRow[] = {0, 2, 1};
+    for (int d = 0; d < 14; ++d) {
+        QStringList expected;
+        for (int v : originalRow) {
+            if (v == 2 && d == 4) {
+                expected << "null";
+                continue;
+            }
+            const double value = Awkward[(d + v) % 6] + (d == 6 ? 40 : 0);
+            quint64 bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            expected << QString::number(bits, 16).rightJustified(16, '0');
+        }
+        EXPECT_EQ(server.scalar(QStringLiteral("select string_agg(coalesce(encode(float8send(%1), "
+                                               "'hex'), 'null'), ',' order by id) from Размеры")
+                                    .arg(names[d])),
+                  expected.join(','))
+            << names[d];
+    }
+    EXPECT_EQ(server.scalar("select path_templete_detal from swApp"), "C:\\Шаблоны\\деталь.prtdot");
+    server.exec("insert into Размеры (isp) values ('новый')");
+    EXPECT_EQ(server.scalar("select id from Размеры where isp = 'новый'"), "8");
 }
 
 TEST(JetCopy, ACopyKrepiksCannotOpenIsKeptAndSaysWhy) {
@@ -302,4 +372,91 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
         }
     }
     EXPECT_GE(refused, 8 + 6);
+}
+
+namespace {
+
+// The design window on the copy, building on the CAD stand-in in this process.
+class JetCopyDesign : public DesignWindowTest {
+protected:
+    void SetUp() override {
+        QLocale::setDefault(QLocale(QLocale::English));
+        cad::RegisterCadServer();
+    }
+    void TearDown() override {
+        DesignWindowTest::TearDown();
+        ReleaseSolidWorks();
+        if (auto running = cad::RunningCadSession())
+            running->quit();
+        cad::UnregisterCadServer();
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+} // namespace
+
+TEST_F(JetCopyDesign, TheCopyListsEveryVariantAsTheAccessFileHeldItAndBuildsTheWorkedExample) {
+    const char* dims[] = {"d0", "d1", "d2", "D", "R", "K", "L",
+                          "L2", "L3", "a",  "b", "c", "S", "e"};
+    double TBolt::*const fields[] = {&TBolt::d0, &TBolt::d1, &TBolt::d2, &TBolt::D,  &TBolt::R,
+                                     &TBolt::K,  &TBolt::L,  &TBolt::L2, &TBolt::L3, &TBolt::a,
+                                     &TBolt::b,  &TBolt::c,  &TBolt::S,  &TBolt::e};
+    // The office's Access file: the sample catalogue's variants, then the worked example.
+    std::vector<std::vector<QVariant>> variants;
+    ProgramRun run;
+    start(TestCatalogue::Contents::Sample, [&](TestCatalogue& c) {
+        const auto names = Column(c.file(), "select isp from \"Размеры\" order by id");
+        variants.resize(names.size());
+        for (std::size_t v = 0; v < names.size(); ++v)
+            variants[v].push_back(names[v]);
+        for (const char* d : dims) {
+            const auto values = Column(
+                c.file(), QStringLiteral("select \"%1\" from \"Размеры\" order by id").arg(d));
+            for (std::size_t v = 0; v < values.size() && v < variants.size(); ++v)
+                variants[v].push_back(values[v]);
+        }
+        variants.push_back({QStringLiteral("Пример чертежа"), 10.0, 12.0, 8.0, 17.1, 0.6, 7.5, 60.0,
+                            30.0, 6.0, 30.0, 50.0, 45.0, 18.0, 20.0});
+        const QString jet = c.folder() + "/access.mdb";
+        Save(jet, WriteJet4({JetVariantTable(variants),
+                             JetTemplateTable(QStringLiteral(KREPIKS_PART_TEMPLATE))}));
+        ASSERT_TRUE(QFile::remove(c.file()));
+        run = FromJet(jet, c.file());
+    });
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    ASSERT_EQ(variants.size(), 13u);
+    QStringList names;
+    for (const auto& v : variants)
+        names << v[0].toString();
+    EXPECT_EQ(listEntries(), names);
+    EXPECT_EQ(form()->Edit15->text(), KREPIKS_PART_TEMPLATE);
+
+    // Each variant loads with the very doubles the Access file held.
+    for (const auto& v : variants) {
+        SCOPED_TRACE(v[0].toString().toStdString());
+        chooseName(v[0].toString());
+        EXPECT_EQ(Bolt.isp, v[0].toString().toStdString());
+        for (int d = 0; d < 14; ++d)
+            EXPECT_TRUE(SameBits(v[d + 1], Bolt.*fields[d]))
+                << dims[d] << " loaded as " << Bolt.*fields[d];
+    }
+    EXPECT_TRUE(effects.boxes().empty());
+
+    // The worked example builds from the copy as the same bolt record builds on its own.
+    chooseName(QStringLiteral("Пример чертежа"));
+    click(form()->Button2);
+    ASSERT_TRUE(effects.boxes().empty()) << boxMessages()[0].toStdString();
+    ASSERT_TRUE(cad::RunningCadSession());
+    const auto fromCopy = cad::RunningCadSession()->activeDocument();
+    ASSERT_TRUE(fromCopy);
+    cad::test::ExpectValidSolid(fromCopy->body());
+    EXPECT_LT(
+        cad::test::Relative(fromCopy->volume(), cad::test::BoltVolume(cad::test::WorkedExample())),
+        1e-8);
+    TBolt direct = cad::test::BoltOf(cad::test::WorkedExample());
+    BuildModel(direct);
+    const auto fromRecord = cad::RunningCadSession()->activeDocument();
+    ASSERT_NE(fromRecord, fromCopy);
+    EXPECT_EQ(fromCopy->volume(), fromRecord->volume());
+    EXPECT_EQ(fromCopy->features().size(), fromRecord->features().size());
 }

@@ -200,14 +200,16 @@ QByteArray WriteJet4(const std::vector<JetFixtureTable>& tables, const JetFixtur
     };
 
     const auto rowOf = [&](const std::vector<Layout>& layout, const std::vector<QVariant>& values) {
-        const int n = int(layout.size());
+        // A short row has only the columns it was written with.
+        const int n = int(std::min(layout.size(), values.size()));
         QByteArray fixed, var;
         std::vector<int> offsets;
         QByteArray mask((n + 7) / 8, '\0');
         int fixedLength = 0;
-        for (const Layout& l : layout)
-            if (l.fixed)
-                fixedLength = std::max(fixedLength, l.fixedOffset + l.size);
+        for (int i = 0; i < n; ++i)
+            if (layout[size_t(i)].fixed)
+                fixedLength =
+                    std::max(fixedLength, layout[size_t(i)].fixedOffset + layout[size_t(i)].size);
         fixed = QByteArray(fixedLength, '\0');
         for (int i = 0; i < n; ++i) {
             const Layout& l = layout[size_t(i)];

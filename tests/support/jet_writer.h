@@ -20,7 +20,8 @@ struct JetFixtureColumn {
 };
 
 // Values: qlonglong for the integer types and Boolean, double for Double and Date/Time (days),
-// qlonglong ten-thousandths for Currency, QString for Text and Memo, null for NULL.
+// qlonglong ten-thousandths for Currency, QString for Text and Memo, null for NULL. A row
+// with fewer values than its table has columns was written before the last ones were added.
 struct JetFixtureTable {
     QString name;
     std::vector<JetFixtureColumn> columns;
