@@ -55,6 +55,15 @@ using Rows = std::vector<std::vector<QVariant>>;
     throw EDatabaseError(message.toStdString());
 }
 
+// The finished copy takes its name by a link, which never replaces a file that appeared
+// meanwhile.
+void linkIntoPlace(const QString& partial, const QString& file) {
+    if (link(QFile::encodeName(partial).constData(), QFile::encodeName(file).constData()) != 0)
+        fail(QStringLiteral("%1 could not be created: %2; nothing was written")
+                 .arg(file, QString::fromLocal8Bit(std::strerror(errno))));
+    QFile::remove(partial);
+}
+
 struct File {
     sqlite3* db = nullptr;
     File(const QString& path, int flags) {
@@ -454,11 +463,7 @@ CopyResult CopyServerToFile(PGconn* server, const QString& file) {
                     !difference.isEmpty())
                     fail(difference + QStringLiteral("; nothing was written"));
         }
-        // A link never replaces a file that appeared meanwhile.
-        if (link(QFile::encodeName(partial).constData(), QFile::encodeName(file).constData()) != 0)
-            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
-                     .arg(file, QString::fromLocal8Bit(std::strerror(errno))));
-        QFile::remove(partial);
+        linkIntoPlace(partial, file);
         return {true, QStringLiteral("copied %1 into %2").arg(summary(rows), file)};
     } catch (const EDatabaseError& error) {
         QFile::remove(partial);
@@ -526,11 +531,7 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
                     !difference.isEmpty())
                     fail(difference + QStringLiteral("; nothing was written"));
         }
-        // A link never replaces a file that appeared meanwhile.
-        if (link(QFile::encodeName(partial).constData(), QFile::encodeName(file).constData()) != 0)
-            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
-                     .arg(file, QString::fromLocal8Bit(std::strerror(errno))));
-        QFile::remove(partial);
+        linkIntoPlace(partial, file);
         result.written = true;
         result.message =
             QStringLiteral("copied %1 into %2").arg(copied.join(QStringLiteral(", ")), file);
