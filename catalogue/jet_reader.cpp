@@ -273,6 +273,19 @@ QString JetDateText(double days) {
                .toString(QStringLiteral("HH:mm:ss.zzz"));
 }
 
+namespace {
+
+// The reason the reader gave for giving up; a failure always says something.
+QString givenUp(Cursor& in, const QString& cut) {
+    QByteArray why;
+    if (!in.blob(&why))
+        return cut;
+    return why.isEmpty() ? QStringLiteral("the reader gave up without saying why")
+                         : QString::fromUtf8(why);
+}
+
+} // namespace
+
 JetReadResult ParseJetStream(const QByteArray& stream) {
     Cursor in(stream);
     const char* magic = nullptr;
@@ -286,10 +299,8 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
             return failed(cut);
         if (tag == 'Z')
             break;
-        if (tag == 'X') {
-            QByteArray why;
-            return failed(in.blob(&why) ? QString::fromUtf8(why) : cut);
-        }
+        if (tag == 'X')
+            return failed(givenUp(in, cut));
         if (tag != 'T')
             return failed(QStringLiteral("the reader wrote a part it should not"));
         JetTable table;
@@ -315,10 +326,8 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         for (;;) {
             if (!in.u8(&tag))
                 return failed(cut);
-            if (tag == 'X') {
-                QByteArray why;
-                return failed(in.blob(&why) ? QString::fromUtf8(why) : cut);
-            }
+            if (tag == 'X')
+                return failed(givenUp(in, cut));
             if (tag == 'E')
                 break;
             if (tag != 'R')
