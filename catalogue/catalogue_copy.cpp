@@ -558,7 +558,8 @@ QString CatalogueProblem(const QString& file) {
             const QByteArray utf8 = name.toUtf8();
             sqlite3_bind_text(statement, 1, utf8.constData(), static_cast<int>(utf8.size()),
                               SQLITE_TRANSIENT);
-            std::vector<std::pair<QString, QString>> columns;
+            DeclaredColumns columns;
+            QStringList names;
             while (sqlite3_step(statement) == SQLITE_ROW)
                 columns.emplace_back(QString::fromUtf8(reinterpret_cast<const char*>(
                                          sqlite3_column_text(statement, 0))),
@@ -570,17 +571,14 @@ QString CatalogueProblem(const QString& file) {
                                       "table or query '%1'.  Make sure it exists and that its "
                                       "name is spelled correctly.")
                     .arg(name);
-            for (const FieldDef& field : *fields) {
-                const auto column =
-                    std::find_if(columns.begin(), columns.end(), [&](const auto& c) {
-                        return c.first.compare(field.name, Qt::CaseInsensitive) == 0;
-                    });
-                if (column == columns.end())
-                    return QStringLiteral("%1: Field '%2' not found").arg(name, field.name);
-                if (const QString mismatch = FieldTypeMismatch(field, column->second);
-                    !mismatch.isEmpty())
-                    return name + QStringLiteral(": ") + mismatch;
-            }
+            for (const auto& column : columns)
+                names << column.first;
+            // The same check, in the same order, as Krepiks makes when it opens the table.
+            QString problem = MissingField(names, *fields);
+            if (problem.isEmpty())
+                problem = DeclaredTypeProblem(columns, *fields);
+            if (!problem.isEmpty())
+                return name + QStringLiteral(": ") + problem;
         }
     } catch (const EDatabaseError& error) {
         return QString::fromStdString(error.what());

@@ -86,12 +86,25 @@ const std::vector<FieldDef>& TemplatePathFields() {
     return fields;
 }
 
-QString FieldTypeMismatch(const FieldDef& field, const QString& declared) {
-    const Affinity affinity = affinityOf(declared);
-    if (carries(field.kind, affinity, declared))
-        return {};
-    return QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
-        .arg(field.name, kindName(field.kind), affinityName(affinity));
+QString MissingField(const QStringList& columnNames, const std::vector<FieldDef>& fields) {
+    for (const FieldDef& field : fields)
+        if (!columnNames.contains(field.name, Qt::CaseInsensitive))
+            return QStringLiteral("Field '%1' not found").arg(field.name);
+    return {};
+}
+
+QString DeclaredTypeProblem(const DeclaredColumns& columns, const std::vector<FieldDef>& fields) {
+    for (const auto& [column, declared] : columns) {
+        for (const FieldDef& field : fields) {
+            if (field.name.compare(column, Qt::CaseInsensitive) != 0)
+                continue;
+            const Affinity affinity = affinityOf(declared);
+            if (!carries(field.kind, affinity, declared))
+                return QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                    .arg(field.name, kindName(field.kind), affinityName(affinity));
+        }
+    }
+    return {};
 }
 
 } // namespace krepiks

@@ -2,6 +2,8 @@
 // The fields Krepiks needs from its catalogue and the declared column types that can carry
 // them: shared by the program's queries and by krepiks-catalogue's check of a copy.
 #include <QString>
+#include <QStringList>
+#include <utility>
 #include <vector>
 
 namespace krepiks {
@@ -17,8 +19,13 @@ struct FieldDef {
 const std::vector<FieldDef>& VariantFields();
 const std::vector<FieldDef>& TemplatePathFields();
 
-// Why a file's column declared as declared cannot carry field, in the provider's words;
-// empty when it can.
-QString FieldTypeMismatch(const FieldDef& field, const QString& declared);
+// A table's columns as the catalogue declares them: name and declared type.
+using DeclaredColumns = std::vector<std::pair<QString, QString>>;
+
+// The check a table gets when it is opened, in the provider's words; empty when it passes.
+// First: a field that no column of that name has.
+QString MissingField(const QStringList& columnNames, const std::vector<FieldDef>& fields);
+// Then: the first column declared as a type that cannot carry its field.
+QString DeclaredTypeProblem(const DeclaredColumns& columns, const std::vector<FieldDef>& fields);
 
 } // namespace krepiks

@@ -204,15 +204,13 @@ int BusyTimeoutMs() {
 void CheckFields(const TADOConnection& connection, const QString& owner, const QString& table,
                  const QSqlRecord& columns, const std::vector<FieldDef>& fields) {
     const QString prefix = owner.isEmpty() ? QString() : owner + QStringLiteral(": ");
-    for (const FieldDef& field : fields) {
-        bool found = false;
-        for (int i = 0; i < columns.count() && !found; ++i)
-            found = columns.fieldName(i).compare(field.name, Qt::CaseInsensitive) == 0;
-        if (!found)
-            fail(prefix + QStringLiteral("Field '%1' not found").arg(field.name));
-    }
+    QStringList names;
+    for (int i = 0; i < columns.count(); ++i)
+        names << columns.fieldName(i);
+    if (const QString missing = MissingField(names, fields); !missing.isEmpty())
+        fail(prefix + missing);
     // The declared types, as the catalogue states them; a result's values do not tell them.
-    std::vector<std::pair<QString, QString>> types;
+    DeclaredColumns types;
     if (server::Handle(connection.database())) {
         types = connection.ServerColumnTypes(table);
     } else {
@@ -222,14 +220,8 @@ void CheckFields(const TADOConnection& connection, const QString& owner, const Q
         while (info.next())
             types.emplace_back(info.value(1).toString(), info.value(2).toString());
     }
-    for (const auto& [column, declared] : types) {
-        for (const FieldDef& field : fields) {
-            if (field.name.compare(column, Qt::CaseInsensitive) != 0)
-                continue;
-            if (const QString mismatch = FieldTypeMismatch(field, declared); !mismatch.isEmpty())
-                fail(prefix + mismatch);
-        }
-    }
+    if (const QString mismatch = DeclaredTypeProblem(types, fields); !mismatch.isEmpty())
+        fail(prefix + mismatch);
 }
 
 QString ProviderErrorText(const QSqlError& error, const QString& filePath) {
@@ -297,8 +289,8 @@ void TADOConnection::Open() {
                             "bolti-new.mdb\" and put the new file in its place as bolti.mdb")
                  .arg(filePath_));
     else if (jet.format != JetFormat::NotJet)
-        fail(QStringLiteral("The catalogue %1").arg(JetRefusal(jet, QLatin1Char('\'') + filePath_ +
-                                                                        QLatin1Char('\''))));
+        fail(QStringLiteral("The catalogue %1")
+                 .arg(JetRefusal(jet, QLatin1Char('\'') + filePath_ + QLatin1Char('\''))));
 
     QSqlDatabase db = driverDatabase(QStringLiteral("QSQLITE"));
     // mode=rw opens read-write and never creates: a missing file stays missing.
