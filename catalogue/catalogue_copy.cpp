@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QVariant>
 #include <algorithm>
 #include <cerrno>
@@ -542,6 +543,40 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
         result.message = QString::fromStdString(error.what());
     }
     return result;
+}
+
+CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
+                                const QString& templatePath) {
+    QFile source(script);
+    if (!source.open(QIODevice::ReadOnly))
+        return {false, QStringLiteral("%1 cannot be read: %2; nothing was written")
+                           .arg(script, source.errorString())};
+    QString sql = QString::fromUtf8(source.readAll());
+    QString quoted = templatePath;
+    quoted.replace(QLatin1Char('\''), QLatin1String("''"));
+    sql.replace(QStringLiteral("@TEMPLATE_PATH@"), quoted);
+    // A name of its own, so that two first starts at once cannot write into one file.
+    QTemporaryFile partial(file + QStringLiteral(".XXXXXX.partial"));
+    try {
+        if (QFileInfo::exists(file))
+            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+        if (!partial.open())
+            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
+                     .arg(file, partial.errorString()));
+        {
+            const File target(partial.fileName(), SQLITE_OPEN_READWRITE);
+            target.exec("begin");
+            target.exec(sql.toUtf8().constData());
+            target.exec("commit");
+        }
+        if (const QString problem = CatalogueProblem(partial.fileName()); !problem.isEmpty())
+            fail(problem + QStringLiteral("; nothing was written"));
+        linkIntoPlace(partial.fileName(), file);
+        return {true, QStringLiteral("wrote the sample catalogue into %1, its part template %2")
+                          .arg(file, templatePath)};
+    } catch (const EDatabaseError& error) {
+        return {false, QString::fromStdString(error.what())};
+    }
 }
 
 QString CatalogueProblem(const QString& file) {

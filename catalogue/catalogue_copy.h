@@ -19,7 +19,7 @@ struct CopyResult {
 // catalogue file, or a Jet 4.0 file read with the reader program) into them, keys included.
 // Refused when the database already holds either table.
 CopyResult CopyFileToServer(const QString& file, PGconn* server,
-                            const QString& reader = JetReaderBesideProgram());
+                            const QString& reader = JetReaderProgram());
 
 // Writes the server's catalogue into a new file. Refused when file exists.
 CopyResult CopyServerToFile(PGconn* server, const QString& file);
@@ -36,7 +36,12 @@ struct JetCopyResult {
 // before the file is kept. Refused when file exists. Then checks the copy as Krepiks checks
 // its catalogue at start-up.
 JetCopyResult CopyJetToFile(const QString& jet, const QString& file,
-                            const QString& reader = JetReaderBesideProgram());
+                            const QString& reader = JetReaderProgram());
+
+// Writes the catalogue that the SQL script makes (the sample one shipped with Krepiks) into
+// the new file, with templatePath as its part template. Refused when file exists.
+CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
+                                const QString& templatePath);
 
 // Why Krepiks would refuse the catalogue file at start-up (a missing table or column, a
 // column whose type cannot carry its field), in the words it would use; empty when it opens.

@@ -1,6 +1,7 @@
 #include "catalogue/jet_reader.h"
 
 #include "catalogue/jet_file.h"
+#include "install/install_layout.h"
 
 #include <QDate>
 #include <QFile>
@@ -371,13 +372,8 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
     return result;
 }
 
-QString JetReaderBesideProgram() {
-    char self[4096];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return QStringLiteral("krepiks-jet-reader");
-    return QFileInfo(QFile::decodeName(QByteArray(self, n))).absolutePath() +
-           QStringLiteral("/krepiks-jet-reader");
+QString JetReaderProgram() {
+    return QString::fromStdString(krepiks::install::HelperPath("krepiks-jet-reader"));
 }
 
 JetReadResult ReadJetFile(const QString& file, const QString& reader, int timeoutMs) {

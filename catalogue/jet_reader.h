@@ -55,8 +55,8 @@ struct JetReadResult {
 // how long it may stay silent.
 JetReadResult ReadJetFile(const QString& file, const QString& reader, int timeoutMs = 30000);
 
-// krepiks-jet-reader beside the running program.
-QString JetReaderBesideProgram();
+// krepiks-jet-reader: the installed one, or the one beside a program run from its build folder.
+QString JetReaderProgram();
 
 // Parses what the reader wrote, decoding each value from its bytes; error (without the file's
 // name) says why the stream is not whole and sound.

@@ -3,8 +3,10 @@
 //   krepiks-catalogue to-server [FILE]        FILE (default bolti.mdb) into an empty database
 //   krepiks-catalogue from-server FILE        the server's catalogue into a new FILE
 //   krepiks-catalogue from-jet OLD.mdb NEW.mdb an Access (Jet 4.0) file into a new FILE
+//   krepiks-catalogue sample FILE             the sample catalogue into a new FILE
 #include "catalogue/catalogue_copy.h"
 #include "catalogue/connection_service.h"
+#include "install/install_layout.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -17,11 +19,14 @@ constexpr char Usage[] =
     "usage: krepiks-catalogue to-server [FILE]\n"
     "       krepiks-catalogue from-server FILE\n"
     "       krepiks-catalogue from-jet OLD.mdb NEW.mdb\n"
+    "       krepiks-catalogue sample FILE\n"
     "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
     "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
     "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
     "  every table of the Access (Jet 4.0) file OLD.mdb into the new catalogue file\n"
     "  NEW.mdb and says whether Krepiks can open it. All compare every value after the copy.\n"
+    "  sample writes the sample catalogue, with the installed part template, into FILE,\n"
+    "  which must not exist.\n"
     "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
     "  cannot open it as its catalogue.\n";
 
@@ -60,6 +65,17 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("from-jet") && arguments.size() == 3)
         return fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
                        QFileInfo(arguments[2]).absoluteFilePath());
+    if (command == QLatin1String("sample") && arguments.size() == 2) {
+        const auto shipped = [](const char* name) {
+            return QString::fromStdString(krepiks::install::DataPath(name));
+        };
+        const krepiks::CopyResult result =
+            krepiks::WriteSampleCatalogue(QFileInfo(arguments[1]).absoluteFilePath(),
+                                          shipped("sample_catalogue.sql"), shipped("part.kprt"));
+        std::fprintf(result.ok ? stdout : stderr, "krepiks-catalogue: %s\n",
+                     result.message.toUtf8().constData());
+        return result.ok ? 0 : 1;
+    }
     const bool toServer = command == QLatin1String("to-server") && arguments.size() <= 2;
     const bool fromServer = command == QLatin1String("from-server") && arguments.size() == 2;
     if (!toServer && !fromServer) {

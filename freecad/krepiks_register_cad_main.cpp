@@ -1,12 +1,13 @@
 // krepiks-register-cad: records for the current user which program serves
 // "SldWorks.Application", where the class registry looks (automation/bus/user_registration.h).
 //   krepiks-register-cad             prints the current choice
-//   krepiks-register-cad freecad     FreeCAD, through krepiks-freecad beside this command
+//   krepiks-register-cad freecad     FreeCAD, through krepiks-freecad
 //   krepiks-register-cad builtin     the built-in stand-in krepiks-cad (the default)
 #include "automation/bus/local_client.h"
 #include "automation/bus/user_registration.h"
 #include "cad/cad_server.h"
 #include "freecad/freecad_link.h"
+#include "install/install_layout.h"
 
 #include <cstdio>
 #include <string>
@@ -23,9 +24,9 @@ const std::u16string ProgId = krepiks::cad::CadProgId;
 
 int PrintChoice() {
     const std::string chosen = automation::bus::UserRegisteredServer(ProgId);
-    const std::string self = automation::bus::ExecutableDirectory();
+    const std::string builtin = krepiks::install::ProgramPath("krepiks-cad");
     if (chosen.empty())
-        std::printf("SldWorks.Application: builtin (%skrepiks-cad)\n", self.c_str());
+        std::printf("SldWorks.Application: builtin (%s)\n", builtin.c_str());
     else
         std::printf("SldWorks.Application: %s (%s)\n",
                     chosen.ends_with("/krepiks-freecad") ? "freecad" : "other", chosen.c_str());
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
         return choice == "--help" || choice == "-h" ? 0 : 2;
     }
     const std::string program =
-        choice == "freecad" ? automation::bus::ExecutableDirectory() + "krepiks-freecad" : "";
+        choice == "freecad" ? krepiks::install::ProgramPath("krepiks-freecad") : "";
     std::string error;
     if (!automation::bus::SetUserRegisteredServer(ProgId, program, &error)) {
         std::fprintf(stderr, "krepiks-register-cad: %s\n", error.c_str());

@@ -1,11 +1,12 @@
 #include "shell/application.h"
 
 #include "about/unit5.h"
-#include "catalogue/unit2.h"
-#include "design/unit4.h"
-#include "model/solidworks.h"
 #include "automation/bus/local_client.h"
 #include "automation/bus/user_registration.h"
+#include "catalogue/unit2.h"
+#include "design/unit4.h"
+#include "install/install_layout.h"
+#include "model/solidworks.h"
 #include "platform/browser/browser.h"
 #include "platform/exception.h"
 #include "platform/ui_effects.h"
@@ -23,7 +24,9 @@ namespace krepiks {
 
 namespace {
 
-QString messageOf(const std::exception& error) { return QString::fromUtf8(error.what()); }
+QString messageOf(const std::exception& error) {
+    return QString::fromUtf8(error.what());
+}
 
 QString classOf(const std::exception& error) {
     if (const auto* own = dynamic_cast<const Exception*>(&error))
@@ -36,10 +39,11 @@ QString codeAddress() {
     Dl_info info{};
     const void* here = reinterpret_cast<const void*>(&CreateForms);
     if (dladdr(here, &info) && info.dli_fbase)
-        return QStringLiteral("%1").arg(
-            static_cast<qulonglong>(reinterpret_cast<quintptr>(here) -
-                                    reinterpret_cast<quintptr>(info.dli_fbase)),
-            8, 16, QLatin1Char('0')).toUpper();
+        return QStringLiteral("%1")
+            .arg(static_cast<qulonglong>(reinterpret_cast<quintptr>(here) -
+                                         reinterpret_cast<quintptr>(info.dli_fbase)),
+                 8, 16, QLatin1Char('0'))
+            .toUpper();
     return QStringLiteral("00000000");
 }
 
@@ -67,9 +71,9 @@ bool KrepiksApplication::notify(QObject* receiver, QEvent* event) {
 
 void ShowStartupFailure(const std::exception& error) {
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    const QString text = QStringLiteral("Exception %1 in module %2 at %3.\n%4")
-                             .arg(classOf(error), module, codeAddress(),
-                                  ErrorReportText(messageOf(error)));
+    const QString text =
+        QStringLiteral("Exception %1 in module %2 at %3.\n%4")
+            .arg(classOf(error), module, codeAddress(), ErrorReportText(messageOf(error)));
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     showMessage(QStringLiteral("Application Error"), text, BoxIcon::Error);
 }
@@ -95,8 +99,8 @@ void DestroyForms() {
 }
 
 int RunKrepiks(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         std::fprintf(stderr, "krepiks: no display found (set DISPLAY or WAYLAND_DISPLAY, or run "
                              "under Xvfb)\n");
         return 1;
@@ -111,10 +115,11 @@ int RunKrepiks(int argc, char** argv) {
         });
     KrepiksApplication app(argc, argv);
     qInstallMessageHandler(previous);
-    // The CAD application is the program the user registered for it, or else krepiks-cad,
-    // installed beside this program.
-    automation::bus::RegisterUserLocalServer(
-        SolidWorksProgId, automation::bus::ExecutableDirectory() + "krepiks-cad");
+    // The CAD application is the program the user registered for it, or else krepiks-cad;
+    // the installed one is started by the session bus, from its service file.
+    const std::string cad = install::ProgramPath("krepiks-cad");
+    automation::bus::RegisterUserLocalServer(SolidWorksProgId, cad,
+                                             cad == install::ConfiguredProgramPath("krepiks-cad"));
     return ExecKrepiks(app);
 }
 

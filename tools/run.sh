@@ -8,15 +8,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 work="$root/run"
 mkdir -p "$work"
-template="$work/part.kprt"
-if [[ -f "$root/resources/templates/part.kprt" && ! -f "$template" ]]; then
-  cp "$root/resources/templates/part.kprt" "$template"
-fi
 if [[ ! -e "$work/bolti.mdb" ]]; then
-  escaped=${template//\'/\'\'}
-  sed "s|@TEMPLATE_PATH@|${escaped//|/\\|}|" "$root/resources/sample_catalogue.sql" |
-    sqlite3 "$work/bolti.mdb"
-  echo "Sample catalogue written to $work/bolti.mdb"
+  # Its part template is the build folder's copy, build/share/krepiks/part.kprt.
+  "$root/build/krepiks-catalogue" sample "$work/bolti.mdb"
 fi
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
