@@ -18,7 +18,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -652,7 +651,8 @@ struct Registration {
     QString busName;
     QString program;
     QStringList arguments;
-    QString registeredIn; // the registration file that named program; empty for a default
+    QString registeredIn;    // the registration file that named program; empty for a default
+    bool busStarted = false; // the session bus starts program when it has its service file
 };
 
 // Why program cannot be started at all; empty when it is an absolute path to an executable
@@ -678,9 +678,38 @@ std::string ReadReport(const QString& path) {
     return file.read(4096).trimmed().toStdString();
 }
 
+bool BusCanStart(const QDBusConnection& connection, const QString& busName) {
+    const Answer names = Call(
+        connection, QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"), {}, "as");
+    return names.failure == S_OK && names.arguments[0].toStringList().contains(busName);
+}
+
+// Has the session bus start the server from its service file; the server's unique name,
+// or empty, with the bus's reason, when it did not get it started in time.
+QString StartByBus(const QDBusConnection& connection, const Registration& server,
+                   std::string* why) {
+    const QDBusMessage reply = connection.call(
+        MethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("StartServiceByName"),
+                   {server.busName, 0u}),
+        QDBus::Block, TimeoutMs(StartTimeout()));
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        if (const QString owner = OwnerOf(connection, server.busName); !owner.isEmpty())
+            return owner;
+    }
+    *why = "the session bus did not start '" + server.program.toStdString() + "' for " +
+           server.progId +
+           (reply.type() == QDBusMessage::ErrorMessage ? ": " + reply.errorMessage().toStdString()
+                                                       : std::string());
+    return {};
+}
+
 // Starts the server program and waits until it has claimed its name; its unique name, or
 // empty, with why, when it does not get there in time.
 QString Launch(const QDBusConnection& connection, const Registration& server, std::string* why) {
+    if (server.busStarted && BusCanStart(connection, server.busName))
+        return StartByBus(connection, server, why);
     const std::string program = server.program.toStdString();
     if (const std::string problem = ProgramProblem(server.program); !problem.empty()) {
         *why = server.registeredIn.isEmpty()
@@ -846,6 +875,16 @@ HRESULT FindRunning(const Registration& server, IDispatch** out) {
 
 } // namespace
 
+namespace {
+
+CLSID Register(Registration server, const std::u16string& progId) {
+    return RegisterClassObject(
+        progId, [server](IDispatch** out) { return CreateRemote(server, out); },
+        CLSCTX_LOCAL_SERVER, [server](IDispatch** out) { return FindRunning(server, out); });
+}
+
+} // namespace
+
 CLSID RegisterLocalServer(const std::u16string& progId, const std::string& executablePath,
                           std::vector<std::string> arguments, const std::string& registeredIn) {
     Registration server;
@@ -855,9 +894,17 @@ CLSID RegisterLocalServer(const std::u16string& progId, const std::string& execu
     server.registeredIn = QString::fromStdString(registeredIn);
     for (const auto& argument : arguments)
         server.arguments << QString::fromStdString(argument);
-    return RegisterClassObject(
-        progId, [server](IDispatch** out) { return CreateRemote(server, out); },
-        CLSCTX_LOCAL_SERVER, [server](IDispatch** out) { return FindRunning(server, out); });
+    return Register(std::move(server), progId);
+}
+
+CLSID RegisterBusStartedServer(const std::u16string& progId, const std::string& executablePath) {
+    Registration server;
+    server.progId = toUtf8(progId);
+    server.busName = BusNameForProgId(progId);
+    server.program = QString::fromStdString(executablePath);
+    server.arguments << QStringLiteral("-Embedding");
+    server.busStarted = true;
+    return Register(std::move(server), progId);
 }
 
 std::chrono::milliseconds CallTimeout() {
@@ -878,17 +925,6 @@ void SetStartTimeout(std::chrono::milliseconds timeout) {
 
 bool IsRemoteObject(const IDispatch* object) {
     return dynamic_cast<const RemoteObject*>(object) != nullptr;
-}
-
-std::string ExecutableDirectory() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || self.empty())
-        return {};
-    std::string directory = self.parent_path().string();
-    if (directory.empty() || directory.back() != '/')
-        directory += '/';
-    return directory;
 }
 
 } // namespace automation::bus

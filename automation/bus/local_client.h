@@ -50,6 +50,12 @@ CLSID RegisterLocalServer(const std::u16string& progId, const std::string& execu
                           std::vector<std::string> arguments = {"-Embedding"},
                           const std::string& registeredIn = {});
 
+// As RegisterLocalServer with "-Embedding", but when the session bus has a service file for
+// the class's bus name, the bus starts the program, as desktop programs start each other;
+// only when it has none does this start the program itself. For the program that the
+// service file names: the bus cannot be asked which program that is.
+CLSID RegisterBusStartedServer(const std::u16string& progId, const std::string& executablePath);
+
 // How long one call may take, and how long a started server may take to claim its name.
 std::chrono::milliseconds CallTimeout();
 void SetCallTimeout(std::chrono::milliseconds timeout);
@@ -58,8 +64,5 @@ void SetStartTimeout(std::chrono::milliseconds timeout);
 
 // Whether object is a proxy of an object in another program.
 bool IsRemoteObject(const IDispatch* object);
-
-// The directory of the running executable, with a closing '/'; empty when unknown.
-std::string ExecutableDirectory();
 
 } // namespace automation::bus

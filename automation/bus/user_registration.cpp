@@ -46,10 +46,12 @@ bool SetUserRegisteredServer(const std::u16string& progId, const std::string& ex
     return !failed;
 }
 
-CLSID RegisterUserLocalServer(const std::u16string& progId, const std::string& defaultPath) {
+CLSID RegisterUserLocalServer(const std::u16string& progId, const std::string& defaultPath,
+                              bool defaultIsBusService) {
     const std::string chosen = UserRegisteredServer(progId);
     if (chosen.empty())
-        return RegisterLocalServer(progId, defaultPath);
+        return defaultIsBusService ? RegisterBusStartedServer(progId, defaultPath)
+                                   : RegisterLocalServer(progId, defaultPath);
     // Checked at each creation, so the report can name the file that holds the bad path.
     return RegisterLocalServer(progId, chosen, {"-Embedding"}, UserRegistrationPath(progId));
 }

@@ -20,7 +20,9 @@ std::string UserRegisteredServer(const std::u16string& progId);
 bool SetUserRegisteredServer(const std::u16string& progId, const std::string& executablePath,
                              std::string* error = nullptr);
 
-// RegisterLocalServer with the user's program, or defaultPath when there is none.
-CLSID RegisterUserLocalServer(const std::u16string& progId, const std::string& defaultPath);
+// RegisterLocalServer with the user's program, or defaultPath when there is none: through
+// RegisterBusStartedServer when defaultIsBusService says the bus's service file names it.
+CLSID RegisterUserLocalServer(const std::u16string& progId, const std::string& defaultPath,
+                              bool defaultIsBusService = false);
 
 } // namespace automation::bus

@@ -23,6 +23,11 @@ std::string& PrivateBusAddress() {
     return address;
 }
 
+std::string& ServiceFolder() {
+    static std::string folder;
+    return folder;
+}
+
 std::vector<std::string> Lines(const std::string& path) {
     std::vector<std::string> lines;
     std::ifstream in(path);

@@ -14,6 +14,8 @@ namespace bustest {
 
 // Empty when the private bus could not be started.
 std::string& PrivateBusAddress();
+// Where the private bus looks for service files.
+std::string& ServiceFolder();
 
 bool ProcessRunning(long pid);
 // The lines of a text file, such as a call trace; none when it cannot be read.

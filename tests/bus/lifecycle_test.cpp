@@ -1,11 +1,14 @@
 // The server program's life: started on creation, reused, found running, quit, killed,
 // hung, and the clients that leave it.
 #include "automation/bus/local_client.h"
+#include "automation/bus/protocol.h"
 #include "automation/invoke.h"
 #include "bus_fixture.h"
 #include "test_app.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QProcess>
 #include <QTimer>
 
@@ -161,6 +164,52 @@ TEST_F(Lifecycle, AServerThatCannotStartOrIsLateGivesServerExecutionFailed) {
     start = Clock::now();
     EXPECT_EQ(Create(&app), CO_E_SERVER_EXEC_FAILURE);
     EXPECT_LT(SecondsSince(start), 10.0) << "not the 20 s start timeout";
+}
+
+// Reloads the bus's configuration, and so its service files, before the next call.
+void ReloadBus() {
+    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
+}
+
+// The bus tells the programs it starts which bus that was.
+bool StartedByBus(long pid) {
+    std::ifstream environ("/proc/" + std::to_string(pid) + "/environ");
+    for (std::string entry; std::getline(environ, entry, '\0');)
+        if (entry.starts_with("DBUS_STARTER_ADDRESS="))
+            return true;
+    return false;
+}
+
+TEST_F(Lifecycle, TheBusStartsAServerWithAServiceFileAndTheClientOneWithout) {
+    const std::string serviceFile =
+        ServiceFolder() + "/" + bus::BusNameForProgId(TestProgId).toStdString() + ".service";
+    std::ofstream(serviceFile) << "[D-BUS Service]\nName="
+                               << bus::BusNameForProgId(TestProgId).toStdString()
+                               << "\nExec=" BUS_TEST_SERVER " -Embedding --pid-file " << pidFile_
+                               << "\n";
+    ReloadBus();
+    // The program named here is never started while the bus has the file.
+    clsid_ = bus::RegisterBusStartedServer(TestProgId, "/nonexistent/bus_test_server");
+    {
+        DispatchPtr app;
+        ASSERT_EQ(Create(&app), S_OK) << TakeErrorDescription();
+        const int pid = ServerPid(app.get());
+        EXPECT_TRUE(StartedByBus(pid));
+        Call(app.get(), u"Quit");
+        EXPECT_TRUE(WaitFor([pid] { return !ProcessRunning(pid); }));
+    }
+
+    std::filesystem::remove(serviceFile);
+    ReloadBus();
+    clsid_ = bus::RegisterBusStartedServer(TestProgId, BUS_TEST_SERVER);
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK) << TakeErrorDescription();
+    const int pid = ServerPid(app.get());
+    EXPECT_FALSE(StartedByBus(pid)) << "started by the client";
+    Call(app.get(), u"Quit");
+    EXPECT_TRUE(WaitFor([pid] { return !ProcessRunning(pid); }));
 }
 
 // A process id that no process has: one that has just ended.

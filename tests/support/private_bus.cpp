@@ -1,5 +1,7 @@
 #include "support/private_bus.h"
 
+#include <QFile>
+
 #include <csignal>
 #include <cstdlib>
 #include <sys/prctl.h>
@@ -7,7 +9,26 @@
 
 namespace krepiks::test {
 
-bool PrivateBus::start(std::string* error) {
+bool PrivateBus::start(std::string* error, const std::string& serviceFolder) {
+    QStringList arguments{QStringLiteral("--session")};
+    if (!serviceFolder.empty()) {
+        QFile config(config_.filePath(QStringLiteral("session.conf")));
+        if (!config_.isValid() || !config.open(QIODevice::WriteOnly)) {
+            if (error)
+                *error = "no folder for the bus's configuration";
+            return false;
+        }
+        config.write(
+            QByteArray("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                       "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                       "busconfig.dtd\">\n<busconfig><type>session</type>"
+                       "<listen>unix:tmpdir=/tmp</listen><servicedir>") +
+            QString::fromStdString(serviceFolder).toHtmlEscaped().toUtf8() +
+            "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
+            "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+            "</policy></busconfig>\n");
+        arguments = {QStringLiteral("--config-file=") + config.fileName()};
+    }
     // The daemon ends with this process, however it ends: nothing else would end it.
     const pid_t parent = getpid();
     daemon_.setChildProcessModifier([parent] {
@@ -15,9 +36,8 @@ bool PrivateBus::start(std::string* error) {
         if (getppid() != parent)
             _exit(1);
     });
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
+    arguments << QStringLiteral("--nofork") << QStringLiteral("--print-address=1");
+    daemon_.start(QStringLiteral("dbus-daemon"), arguments);
     if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000)) {
         if (error)
             *error = "dbus-daemon (package dbus) could not start";
