@@ -32,7 +32,19 @@ int UsageError(const char* why) {
     return 2;
 }
 
+// The 3D view draws into an X11 window. In a Wayland session Qt would take its Wayland
+// platform, where the view cannot be made; the XWayland that such desktops run for X11
+// programs shows it. A platform the user named stays.
+void AskForXWayland() {
+    const bool wayland =
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+    if (wayland && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
 int Serve(int argc, char** argv, std::chrono::steady_clock::time_point started) {
+    AskForXWayland();
     QApplication app(argc, argv);
     krepiks::cad::RegisterCadServer();
     krepiks::cad::InstallCadWindows();

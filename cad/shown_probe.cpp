@@ -2,6 +2,7 @@
 
 #include "cad/cad_server.h"
 #include "cad/cad_window.h"
+#include "cad/part_view.h"
 
 #include <QApplication>
 #include <QDBusMessage>
@@ -43,13 +44,20 @@ public:
                               "<arg direction=\"out\" type=\"x\" name=\"painted\"/>"
                               "<arg direction=\"out\" type=\"x\" name=\"templateLoad\"/>"
                               "<arg direction=\"out\" type=\"x\" name=\"pid\"/>"
+                              "</method><method name=\"View\">"
+                              "<arg direction=\"out\" type=\"s\" name=\"platform\"/>"
+                              "<arg direction=\"out\" type=\"b\" name=\"threeD\"/>"
                               "</method></interface>")
             .arg(QLatin1String(ShownProbeInterface));
     }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
         if (message.interface() != QLatin1String(ShownProbeInterface) ||
-            message.member() != QLatin1String("Shown") || !message.signature().isEmpty())
+            !message.signature().isEmpty())
+            return false;
+        if (message.member() == QLatin1String("View"))
+            return answerView(message);
+        if (message.member() != QLatin1String("Shown"))
             return false;
         CadWindow* window = VisibleWindow();
         if (!window) {
@@ -68,14 +76,23 @@ public:
     }
 
 private:
+    bool answerView(const QDBusMessage& message) {
+        const CadWindow* window = VisibleWindow();
+        connection_.send(window ? message.createReply({QGuiApplication::platformName(),
+                                                       window->partView()->scene() != nullptr})
+                                : message.createErrorReply(QDBusError::Failed,
+                                                           QStringLiteral("no CAD window shows")));
+        return true;
+    }
+
     void answer() {
         const qint64 painted = Nanoseconds(std::chrono::steady_clock::now());
         const auto session = RunningCadSession();
         const qint64 load = session ? session->lastTemplateLoad().count() : 0;
         for (const QDBusMessage& message : std::exchange(waiting_, {}))
-            connection_.send(message.createReply(
-                {Nanoseconds(started_), Nanoseconds(named_), painted, load,
-                 QCoreApplication::applicationPid()}));
+            connection_.send(
+                message.createReply({Nanoseconds(started_), Nanoseconds(named_), painted, load,
+                                     QCoreApplication::applicationPid()}));
     }
 
     QDBusConnection connection_;

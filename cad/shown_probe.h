@@ -8,6 +8,11 @@
 // document took to read its template, and the program's process id:
 //
 //   Shown() -> (x started, x named, x painted, x templateLoad, x pid)
+//
+// View() tells at once what the visible window draws on: Qt's platform, and whether its
+// part view is the 3D one (not the note that stands in for it without OpenGL):
+//
+//   View() -> (s platform, b threeD)
 #include <QDBusConnection>
 #include <chrono>
 #include <memory>
