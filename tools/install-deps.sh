@@ -15,6 +15,8 @@ packages=(
   xvfb xauth libgl1-mesa-dri libx11-dev
   freecad
   mdbtools mdbtools-dev
+  debhelper dpkg-dev lintian fakeroot
+  weston xwayland qt6-wayland
 )
 
 missing=()

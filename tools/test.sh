@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test on Qt's offscreen platform: the
-# normal build, then the same suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time each. Prints how
-# long each stage took.
+# normal build and the Debian package made from it, then the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time
+# each. Prints how long each stage took.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -45,10 +45,14 @@ trap report EXIT
 
 stage "installs" "$root/tools/install-deps.sh"
 stage "normal build" "$root/tools/build.sh"
+# The Debian package, which the normal suite then takes apart and runs (label "package").
+stage "package build" "$root/tools/package.sh"
+KREPIKS_DEB=$(ls "$root"/build/package/krepiks_*.deb)
+export KREPIKS_DEB
 stage "normal suite" suite --test-dir build --output-on-failure -j"$jobs" "$@"
 
 stage "sanitizer build" bash -c "cmake --preset asan >/dev/null && cmake --build --preset asan -j$jobs"
-stage "sanitizer suite" suite --preset asan -j"$jobs" "$@"
+stage "sanitizer suite" suite --preset asan -j"$jobs" -LE package "$@"
 
 stage "fuzz build" bash -c "cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j$jobs"
 stage "fuzz runs" suite --preset fuzz -j"$jobs" "$@"

@@ -1,6 +1,7 @@
 // Draws the program's icons and writes them next to the other resources:
 //   icon1.xpm    "ICON1", the application icon: 32 x 32 in the 16 standard colours;
-//   mainicon.png "MAINICON", the executable's icon for the desktop entry: 48 x 48.
+//   mainicon.png "MAINICON", the executable's icon for the desktop entry: 48 x 48;
+//   icons/krepiks-N.png, the same at the desktop menu's other sizes.
 // The outputs are committed; run this only when the pictures change.
 //
 // Usage: make_icons [output folder]
@@ -83,12 +84,14 @@ bool writeIcon1(const QString& path) {
     return file.write(text) == text.size();
 }
 
-bool writeMainIcon(const QString& path) {
+// Drawn on a 48-unit square and scaled, so that every size shows the same bolt head.
+bool writeMainIcon(const QString& path, int pixels = 48) {
     constexpr int size = 48;
-    QImage image(size, size, QImage::Format_ARGB32);
+    QImage image(pixels, pixels, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, true);
+    p.scale(pixels / double(size), pixels / double(size));
     const QPointF centre(size / 2.0, size / 2.0);
     const double radius = 22.5;
     QPolygonF hex;
@@ -126,5 +129,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("%s\n%s\n", qPrintable(icon1), qPrintable(main));
+    // The desktop menu's sizes besides 48, installed into the hicolor theme.
+    dir.mkpath(QStringLiteral("icons"));
+    for (const int pixels : {16, 22, 24, 32, 64, 128, 256}) {
+        const QString icon = dir.filePath(QStringLiteral("icons/krepiks-%1.png").arg(pixels));
+        if (!writeMainIcon(icon, pixels)) {
+            std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(icon));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(icon));
+    }
     return 0;
 }

@@ -1,0 +1,155 @@
+// The Debian package that tools/package.sh made (KREPIKS_DEB names it), taken apart into a
+// folder of its own: what it holds, and its programs run from there as installed ones.
+#include "automation/bus/protocol.h"
+#include "cad/cad_server.h"
+#include "clicked_build.h"
+#include "support/jet_writer.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using desktoptest::Output;
+
+namespace {
+
+class Package : public ::testing::Test {
+protected:
+    void SetUp() override {
+        deb_ = qEnvironmentVariable("KREPIKS_DEB");
+        if (deb_.isEmpty())
+            GTEST_SKIP() << "KREPIKS_DEB names no package (tools/package.sh makes one)";
+        ASSERT_TRUE(QFile::exists(deb_)) << deb_.toStdString();
+        ASSERT_TRUE(work_.isValid());
+        root_ = work_.filePath(QStringLiteral("root"));
+        Output(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), deb_, root_});
+    }
+
+    QString field(const char* name) const {
+        return QString::fromUtf8(Output(QStringLiteral("dpkg-deb"),
+                                        {QStringLiteral("-f"), deb_, QLatin1String(name)}))
+            .trimmed();
+    }
+
+    QString installed(const QString& path) const { return root_ + path; }
+
+    QString read(const QString& path) const {
+        QFile file(installed(path));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QString deb_;
+    QTemporaryDir work_;
+    QString root_;
+};
+
+TEST_F(Package, HoldsEveryPartOfAnInstalledKrepiksAndNoPathOfTheBuild) {
+    QStringList expected{
+        "/usr/bin/krepiks",
+        "/usr/bin/krepiks-cad",
+        "/usr/bin/krepiks-freecad",
+        "/usr/bin/krepiks-catalogue",
+        "/usr/bin/krepiks-register-cad",
+        "/usr/libexec/krepiks/krepiks-jet-reader",
+        "/usr/libexec/krepiks/krepiks-launcher",
+        "/usr/share/krepiks/part.kprt",
+        "/usr/share/krepiks/sample_catalogue.sql",
+        "/usr/share/applications/krepiks.desktop",
+        "/usr/share/metainfo/org.krepiks.Krepiks.metainfo.xml",
+        "/usr/share/dbus-1/services/org.krepiks.Automation.sldworks_application.service",
+        "/usr/share/doc/krepiks/copyright",
+    };
+    for (const char* size : {"16", "22", "24", "32", "48", "64", "128", "256"})
+        expected << QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/krepiks.png").arg(size);
+    for (const char* command :
+         {"krepiks", "krepiks-cad", "krepiks-freecad", "krepiks-catalogue", "krepiks-register-cad"})
+        expected << QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(command);
+    for (const QString& path : expected)
+        EXPECT_TRUE(QFileInfo(installed(path)).isFile()) << path.toStdString();
+    for (const QString& program : expected.filter(QRegularExpression("/(bin|libexec)/")))
+        EXPECT_TRUE(QFileInfo(installed(program)).isExecutable()) << program.toStdString();
+
+    // Dependencies come from what the programs link; FreeCAD is only suggested.
+    const QString depends = field("Depends");
+    for (const char* library :
+         {"libqt6widgets6", "libqt6dbus6", "libocct-foundation-7.6", "libmdb3"})
+        EXPECT_TRUE(depends.contains(QLatin1String(library))) << depends.toStdString();
+    EXPECT_FALSE(depends.contains(QLatin1String("freecad")));
+    EXPECT_TRUE((field("Recommends") + field("Suggests")).contains(QLatin1String("freecad")));
+
+    // The bus's service file names the CAD program for the name it claims.
+    const QString service =
+        read("/usr/share/dbus-1/services/org.krepiks.Automation.sldworks_application.service");
+    EXPECT_TRUE(service.contains(
+        "Name=" + automation::bus::BusNameForProgId(krepiks::cad::CadProgId) + "\n"))
+        << service.toStdString();
+    EXPECT_TRUE(service.contains(QLatin1String("Exec=/usr/bin/krepiks-cad -Embedding\n")));
+    EXPECT_TRUE(read("/usr/share/applications/krepiks.desktop")
+                    .contains(QLatin1String("Exec=/usr/libexec/krepiks/krepiks-launcher\n")));
+
+    // Nothing refers to the machine it was built on.
+    const QByteArray source = QByteArrayLiteral(KREPIKS_SOURCE_DIR);
+    QDirIterator files(root_, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(file.readAll().contains(source)) << file.fileName().toStdString();
+    }
+}
+
+TEST_F(Package, ItsProgramsBuildTheBoltFromTheMenuLauncherAndCopyACatalogue) {
+    const QString usr = installed(QStringLiteral("/usr"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KREPIKS_PREFIX"), usr);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), work_.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), work_.filePath(QStringLiteral("config")));
+
+    // The first start from the menu makes the catalogue folder with the sample catalogue.
+    const desktoptest::ClickedBuild run = desktoptest::RunClickedBuild(
+        usr + "/libexec/krepiks/krepiks-launcher", work_.path(), environment);
+    ASSERT_TRUE(run.finished) << run.standardError.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.standardError.toStdString();
+    EXPECT_TRUE(run.report.value("built").toBool())
+        << QJsonDocument(run.report).toJson().toStdString() << run.standardError.toStdString();
+    EXPECT_EQ(run.report.value("cadProgram").toString(), usr + "/bin/krepiks-cad");
+    ASSERT_EQ(run.trace.size(), 350) << run.standardError.toStdString();
+    EXPECT_TRUE(run.trace[0].contains(QLatin1String("\"member\": \"Visible\"")));
+    EXPECT_TRUE(run.trace[1].contains("\"value\": \"" + usr + "/share/krepiks/part.kprt\""))
+        << run.trace[1].toStdString();
+    for (const QString& line : run.trace)
+        EXPECT_FALSE(line.contains(QLatin1String("\"error\""))) << line.toStdString();
+
+    // Never over a catalogue that is there.
+    const QString catalogue = work_.filePath(QStringLiteral("data/krepiks/bolti.mdb"));
+    QFile made(catalogue);
+    ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+    const QByteArray before = made.readAll();
+    made.close();
+    QProcess again;
+    again.setProcessEnvironment(environment);
+    again.start(usr + "/bin/krepiks-catalogue", {QStringLiteral("sample"), catalogue});
+    ASSERT_TRUE(again.waitForFinished(60000));
+    EXPECT_EQ(again.exitCode(), 1);
+    ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+    EXPECT_EQ(made.readAll(), before);
+
+    // The copy command reads an Access file with its installed helper.
+    QFile jet(work_.filePath(QStringLiteral("old.mdb")));
+    ASSERT_TRUE(jet.open(QIODevice::WriteOnly));
+    jet.write(krepiks::test::WriteJet4(
+        {krepiks::test::JetVariantTable({{"M6x30", 5.0, 6.0, 4.2, 9.5, 0.25, 4.0, 30.0, 15.0, 3.0,
+                                          30.0, 45.0, 45.0, 10.0, 11.05}}),
+         krepiks::test::JetTemplateTable("C:\\Шаблоны\\Деталь.prtdot")}));
+    jet.close();
+    const QByteArray copied = Output(
+        usr + "/bin/krepiks-catalogue",
+        {QStringLiteral("from-jet"), jet.fileName(), work_.filePath(QStringLiteral("new.mdb"))},
+        environment);
+    EXPECT_TRUE(copied.contains("Krepiks can open")) << copied.toStdString();
+}
+
+} // namespace

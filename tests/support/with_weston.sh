@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs a command in a private Wayland session, as Debian's GNOME desktop offers one: weston
+# on its headless backend, with XWayland for X11 programs. The command gets WAYLAND_DISPLAY,
+# DISPLAY and XDG_SESSION_TYPE=wayland, and QT_QPA_PLATFORM is unset, so that each program
+# picks its platform as it would on the desktop. Everything ends with the script.
+set -euo pipefail
+if (($# == 0)); then
+  echo "usage: $0 command [arguments...]" >&2
+  exit 2
+fi
+dir=$(mktemp -d)
+server=
+finish() {
+  if [[ -n $server ]]; then
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+trap finish EXIT
+trap 'exit 143' TERM INT
+
+export XDG_RUNTIME_DIR="$dir/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+# XWayland listens where every X server does; the folder is the machine's, made as X makes it.
+[[ -d /tmp/.X11-unix ]] || mkdir -m 1777 /tmp/.X11-unix 2>/dev/null || true
+socket=krepiks-wayland
+setpriv --pdeathsig TERM -- \
+  weston --backend=headless-backend.so --shell=kiosk-shell.so --xwayland --idle-time=0 \
+  --socket="$socket" --log="$dir/weston.log" >/dev/null 2>&1 &
+server=$!
+# weston says which X display its XWayland took once it listens there.
+display=
+deadline=$((SECONDS + 60))
+while [[ -z $display ]]; do
+  if ! kill -0 "$server" 2>/dev/null || ((SECONDS > deadline)); then
+    echo "weston did not start a session with XWayland:" >&2
+    cat "$dir/weston.log" >&2 || true
+    exit 1
+  fi
+  if [[ -S $XDG_RUNTIME_DIR/$socket ]]; then
+    display=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$dir/weston.log" | head -1)
+  fi
+  [[ -n $display ]] || sleep 0.05
+done
+
+export WAYLAND_DISPLAY=$socket DISPLAY=$display XDG_SESSION_TYPE=wayland LIBGL_ALWAYS_SOFTWARE=1
+unset QT_QPA_PLATFORM XAUTHORITY
+status=0
+"$@" || status=$?
+exit "$status"
