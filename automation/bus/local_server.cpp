@@ -163,6 +163,7 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
       <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
       <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
       <arg direction="in" type="au" name="namedCounts"/><arg direction="in" type="ai" name="namedArgs"/>
+      <arg direction="in" type="at" name="releases"/><arg direction="in" type="at" name="releaseCounts"/>
       <arg direction="out" type="ai" name="hrs"/>
       <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
       <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
@@ -340,7 +341,7 @@ public:
         const bool invoked = member == QLatin1String("InvokeAs");
         QList<QVariant> out;
         if (member == QLatin1String("PostRun") &&
-            signature == QLatin1String("atasaiauaqabatauaqaxadaqauai"))
+            signature == QLatin1String("atasaiauaqabatauaqaxadaqauaiatat"))
             out = postRun(client, args);
         else if (halted_.count(client) && (lookup || invoked))
             out = skipped(lookup);
@@ -804,10 +805,13 @@ private:
         const auto valueCounts = qdbus_cast<QList<quint32>>(args[7]);
         const auto namedCounts = qdbus_cast<QList<quint32>>(args[12]);
         const auto named = qdbus_cast<QList<qint32>>(args[13]);
+        const auto releases = qdbus_cast<QList<quint64>>(args[14]);
+        const auto releaseCounts = qdbus_cast<QList<quint64>>(args[15]);
         const qsizetype calls = handles.size();
         if (names.size() != calls || dispids.size() != calls || lcids.size() != calls ||
             flags.size() != calls || wantResults.size() != calls || promises.size() != calls ||
-            valueCounts.size() != calls || namedCounts.size() != calls)
+            valueCounts.size() != calls || namedCounts.size() != calls ||
+            releases.size() != releaseCounts.size())
             return {};
         std::vector<WireValue> wire;
         if (!ReadWireValues(args, 8, &wire))
@@ -848,6 +852,9 @@ private:
                 failed = outcome.info;
             }
         }
+        // Releases go through even after a failure: they only give back.
+        for (qsizetype i = 0; i < releases.size(); ++i)
+            release(client, releases[i], releaseCounts[i]);
         QList<QVariant> out{QVariant::fromValue(outcomes)};
         results.appendTo(out);
         out << QVariant::fromValue<quint16>(failed.wCode)

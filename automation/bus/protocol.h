@@ -20,7 +20,8 @@
 //   PostRun(at handles, as names, ai dispids, au lcids, aq flags, ab wantResults,
 //           at promises, au valueCounts,                    (one entry per call)
 //           aq types, ax numbers, ad reals, aq text,        (every call's arguments in turn)
-//           au namedCounts, ai namedArgs)
+//           au namedCounts, ai namedArgs,
+//           at releases, at releaseCounts)                  (Release, after the calls)
 //       -> (ai hrs, aq types, ax numbers, ad reals, aq text, (each call's outcome and result)
 //           q wCode, s source, s description, i scode)      (EXCEPINFO of the one that failed)
 //   Resume()                                          no reply

@@ -323,6 +323,25 @@ TEST_F(Deferred, LongRunsOfPostedCallsKeepTheirOrderAndStopAtTheFirstFailure) {
         << "every put before the failure, in order, and none after it";
 }
 
+TEST_F(Deferred, WhatPostedCallsLetGoOfIsReleasedBeforeTheNextCall) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    ASSERT_EQ(Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal(), 0);
+    {
+        DeferredCalls scope;
+        AcceptPromises promises;
+        for (int i = 0; i < 100; ++i) {
+            Variant child;
+            ASSERT_TRUE(DispatchInvoke(app.get(), u"MakeChild", CallKind::Method, {}, &child).ok());
+            ASSERT_TRUE(
+                DispatchInvoke(child.dispVal().get(), u"Id", CallKind::Get, {}, nullptr).ok());
+        }
+    }
+    // Stand-ins and children are given back in the runs and after them, not one by one.
+    EXPECT_EQ(Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal(), 0);
+    EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 1);
+}
+
 TEST_F(Deferred, ReferencesTheServerOnlyReadsAreNotWaitedForAndOthersAre) {
     DispatchPtr app;
     ASSERT_EQ(Create(&app), S_OK);

@@ -124,7 +124,8 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
 
     // A run of posted calls whose parts disagree is refused whole: the good put in it does
     // not happen either.
-    const auto run = [&](QList<quint32> valueCounts, QList<quint64> promises) {
+    const auto run = [&](QList<quint32> valueCounts, QList<quint64> promises,
+                         QList<quint64> releaseCounts = {}) {
         QList<QVariant> args{
             QVariant::fromValue(QList<quint64>{own, own}),
             QStringList{QStringLiteral("Value"), QStringLiteral("Value")},
@@ -136,7 +137,8 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
             QVariant::fromValue(valueCounts)};
         args << Lists({VT_I4, VT_I4}, {41, 42}, {0, 0}, {});
         args << QVariant::fromValue(QList<quint32>{1, 1})
-             << QVariant::fromValue(QList<qint32>{DISPID_PROPERTYPUT, DISPID_PROPERTYPUT});
+             << QVariant::fromValue(QList<qint32>{DISPID_PROPERTYPUT, DISPID_PROPERTYPUT})
+             << QVariant::fromValue(QList<quint64>{}) << QVariant::fromValue(releaseCounts);
         return Ask("PostRun", args);
     };
     const auto valueOf = [&] {
@@ -158,6 +160,9 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
         const QDBusMessage bad = run(counts, promises);
         EXPECT_EQ(bad.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
     }
+    EXPECT_EQ(run({1, 1}, {0, 0}, {1}).errorName(),
+              QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+        << "a release without its handle";
     EXPECT_EQ(valueOf(), 0);
     const QDBusMessage good = run({1, 1}, {0, 0});
     ASSERT_EQ(good.type(), QDBusMessage::ReplyMessage) << good.errorMessage().toStdString();
