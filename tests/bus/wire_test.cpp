@@ -158,7 +158,8 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
     for (const auto& [counts, promises] : std::vector<std::pair<QList<quint32>, QList<quint64>>>{
              {{1, 2}, {0, 0}}, {{0, 1}, {0, 0}}, {{1}, {0, 0}}, {{1, 1}, {0, 7}}}) {
         const QDBusMessage bad = run(counts, promises);
-        EXPECT_EQ(bad.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+        EXPECT_EQ(bad.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+            << bad.errorMessage().toStdString();
     }
     EXPECT_EQ(run({1, 1}, {0, 0}, {1}).errorName(),
               QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
