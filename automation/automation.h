@@ -67,6 +67,12 @@ constexpr bool FAILED(HRESULT h) {
 inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
 
+// What a member does with a parameter, as its type information says (COM's PARAMDESC flags):
+// an [in] parameter is only read, an [in, out] one may be changed through its reference.
+inline constexpr uint16_t PARAMFLAG_NONE = 0;
+inline constexpr uint16_t PARAMFLAG_FIN = 1;
+inline constexpr uint16_t PARAMFLAG_FOUT = 2;
+
 inline constexpr uint16_t DISPATCH_METHOD = 1;
 inline constexpr uint16_t DISPATCH_PROPERTYGET = 2;
 inline constexpr uint16_t DISPATCH_PROPERTYPUT = 4;

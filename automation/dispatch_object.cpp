@@ -81,8 +81,14 @@ DispatchObject::~DispatchObject() {
 void DispatchObject::addMember(std::u16string name, uint16_t callFlags, size_t minArgs,
                                size_t maxArgs, Handler call, Handler put) {
     std::u16string key = FoldMemberName(name);
-    Member member{std::move(name), key,           callFlags, minArgs, std::max(minArgs, maxArgs),
-                  std::move(call), std::move(put)};
+    Member member{std::move(name),
+                  key,
+                  callFlags,
+                  minArgs,
+                  std::max(minArgs, maxArgs),
+                  std::move(call),
+                  std::move(put),
+                  std::nullopt};
     for (auto& existing : members_) {
         if (existing.key == key) {
             existing = std::move(member); // redeclaring keeps the DISPID
@@ -97,6 +103,20 @@ std::vector<std::u16string> DispatchObject::names() const {
     for (const auto& member : members_)
         result.push_back(member.name);
     return result;
+}
+
+const std::vector<uint16_t>* DispatchObject::parameterFlags(DISPID dispid) const {
+    if (dispid < 1 || static_cast<size_t>(dispid) > members_.size())
+        return nullptr;
+    const auto& flags = members_[static_cast<size_t>(dispid - 1)].parameterFlags;
+    return flags ? &*flags : nullptr;
+}
+
+void DispatchObject::setParameterFlags(const std::u16string& member, std::vector<uint16_t> flags) {
+    const std::u16string key = FoldMemberName(member);
+    for (auto& existing : members_)
+        if (existing.key == key)
+            existing.parameterFlags = std::move(flags);
 }
 
 void DispatchObject::onCall(const std::u16string&, uint16_t, const DispatchArgs&) {}

@@ -117,6 +117,11 @@ public:
     // The member names in declaration order; DISPID n is names()[n - 1].
     std::vector<std::u16string> names() const;
 
+    // The member's type information: one PARAMFLAG_ value per parameter in the caller's
+    // order, or null when it declares none (a caller must then assume that any by-reference
+    // value may come back changed).
+    const std::vector<uint16_t>* parameterFlags(DISPID dispid) const;
+
 protected:
     DispatchObject() = default;
     ~DispatchObject() override;
@@ -140,6 +145,10 @@ protected:
                   wrap(std::move(setter)));
     }
 
+    // Declares what member does with each parameter (caller's order); by-reference values
+    // of PARAMFLAG_FIN parameters are only read.
+    void setParameterFlags(const std::u16string& member, std::vector<uint16_t> flags);
+
     // Sees every call to a known member before any check, e.g. for a recording server.
     // flags is the kind the client asked for; args are in the caller's order (a put's value
     // is the last one).
@@ -154,6 +163,7 @@ private:
         size_t maxArgs;
         Handler call;
         Handler put;
+        std::optional<std::vector<uint16_t>> parameterFlags;
     };
 
     template <class F> static Handler wrap(F f) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -49,7 +50,9 @@ int ReadRowsWithSqlite(const QString& file, const char* statement, std::size_t* 
 // The design window's refill of its list, and the table window's opening until its grid
 // paints, on the catalogue in CatalogueFolder(state.range(0)), or on the server when the
 // user's client settings name one.
-void FillVariantList(benchmark::State& state);
+// The refill is timed in turns with reference (see Pairs).
+void FillVariantList(benchmark::State& state,
+                     const std::function<bool(double* seconds, std::string* error)>& reference);
 void OpenTableWindow(benchmark::State& state);
 
 // Answers every box with its first button and keeps the last text, so a benchmark that
@@ -89,8 +92,10 @@ private:
     bool painted_ = false;
 };
 
-// The floor of a build: the bolt made by direct OpenCASCADE calls in one function.
+// The floor of a build: the bolt made by direct OpenCASCADE calls in one function, once per
+// iteration, or once per call of the run it returns.
 void KernelFloor(benchmark::State& state);
+std::function<bool(double* seconds, std::string* error)> KernelBolt();
 
 // Processes events until done() holds or the timeout passes.
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 5000);

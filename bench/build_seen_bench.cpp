@@ -2,13 +2,13 @@
 // krepiks-cad (a program of its own, with its window shown) building the part until its
 // window has painted it. Cold starts the CAD program within the click; warm finds it running.
 // The floor is the same solid made by direct kernel calls.
-#include "bench_server.h"
-#include "bench_support.h"
-#include "design/unit4.h"
-#include "model/solidworks.h"
 #include "automation/bus/local_client.h"
 #include "automation/bus/protocol.h"
+#include "bench_server.h"
+#include "bench_support.h"
 #include "cad/shown_probe.h"
+#include "design/unit4.h"
+#include "model/solidworks.h"
 #include "ratio_reporter.h"
 #include "shell/application.h"
 #include "shell/unit1.h"
@@ -68,8 +68,7 @@ bool ShowDesignWindow(std::string* error) {
     CreateForms();
     Form1->show();
     // The list is filled once the design window is first activated.
-    if (!ProcessUntil([] { return Form4->isVisible() && Form4->ComboBox1->count() > 0; },
-                      60000)) {
+    if (!ProcessUntil([] { return Form4->isVisible() && Form4->ComboBox1->count() > 0; }, 60000)) {
         *error = "the design window was never shown";
         return false;
     }
@@ -113,17 +112,14 @@ void BuildSeen(benchmark::State& state, bool cold) {
         if (!WaitShown(&shown, &error))
             state.SkipWithError(error.c_str());
     }
-    for (auto _ : state) {
-        if (effects.boxes > 0 || !error.empty())
-            break;
+    // Each build against one run of the kernel floor, in turns.
+    const auto seen = [&](double* seconds, std::string* why) {
         const auto click = Clock::now();
         Form4->Button2->click();
         const auto built = Clock::now();
-        if (!WaitShown(&shown, &error)) {
-            state.SkipWithError(error.c_str());
-            break;
-        }
-        state.SetIterationTime(std::chrono::duration<double>(shown.painted - click).count());
+        if (!WaitShown(&shown, why))
+            return false;
+        *seconds = std::chrono::duration<double>(shown.painted - click).count();
         paint += Ms(shown.painted - built);
         if (!cold)
             build += Ms(built - click);
@@ -133,13 +129,22 @@ void BuildSeen(benchmark::State& state, bool cold) {
             load += Ms(shown.templateLoad);
             build += Ms(built - shown.named - shown.templateLoad);
             if (!EndCadProgram(shown.pid)) {
-                state.SkipWithError("the CAD program did not end");
-                break;
+                *why = "the CAD program did not end";
+                return false;
             }
         }
-    }
-    if (effects.boxes > 0)
-        state.SkipWithError(("the build met a box: " + effects.lastText.toStdString()).c_str());
+        if (effects.boxes > 0) {
+            *why = "the build met a box: " + effects.lastText.toStdString();
+            return false;
+        }
+        return true;
+    };
+    const auto kernel = KernelBolt();
+    Pairs pairs;
+    for (auto _ : state)
+        if (!error.empty() || !pairs.run(state, seen, kernel))
+            break;
+    pairs.report(state);
     if (!cold)
         EndCadProgram(shown.pid);
     DestroyForms();
@@ -157,22 +162,16 @@ void BuildSeen(benchmark::State& state, bool cold) {
 }
 
 void Register() {
-    benchmark::RegisterBenchmark("build_seen/cold/program",
+    benchmark::RegisterBenchmark("build_seen/cold/paired",
                                  [](benchmark::State& state) { BuildSeen(state, true); })
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(5);
-    benchmark::RegisterBenchmark("build_seen/cold/floor", KernelFloor)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("build_seen/warm/program",
+    benchmark::RegisterBenchmark("build_seen/warm/paired",
                                  [](benchmark::State& state) { BuildSeen(state, false); })
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(20);
-    benchmark::RegisterBenchmark("build_seen/warm/floor", KernelFloor)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
     SetTarget("build_seen/warm", 2.0);
 }
 

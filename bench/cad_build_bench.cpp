@@ -2,9 +2,9 @@
 // by direct kernel calls in one function.
 #include "bench_server.h"
 #include "bench_support.h"
+#include "cad/cad_server.h"
 #include "model/ole_call.h"
 #include "model/solidworks.h"
-#include "cad/cad_server.h"
 #include "ratio_reporter.h"
 
 #include <BRepAlgoAPI_Cut.hxx>
@@ -85,73 +85,119 @@ void KernelFloor(benchmark::State& state) {
     state.counters["volume_mm3"] = volume;
 }
 
-namespace {
-
-void StandInBuild(benchmark::State& state) {
-    cad::RegisterCadServer();
-    TBolt bolt = SampleBolt();
-    const double expected = Volume(DirectBolt(bolt));
-    double volume = 0;
-    std::size_t features = 0;
-    for (auto _ : state) {
+std::function<bool(double*, std::string*)> KernelBolt() {
+    return [bolt = SampleBolt()](double* seconds, std::string*) {
         const auto start = Clock::now();
-        BuildModel(bolt);
-        state.SetIterationTime(SecondsSince(start));
-        // Each build in an application of its own, as after Close.
-        const auto session = cad::RunningCadSession();
-        if (!session || !session->activeDocument()) {
-            state.SkipWithError("the build left no document");
-            break;
-        }
-        volume = session->activeDocument()->volume();
-        features = session->activeDocument()->features().size();
-        session->quit();
-        ReleaseSolidWorks();
-    }
-    cad::UnregisterCadServer();
-    state.counters["volume_mm3"] = volume;
-    if (features != 7 || std::abs(volume - expected) > 1e-6 * expected)
-        state.SkipWithError(("the stand-in's solid is not the floor's: " + std::to_string(volume) +
-                             " against " + std::to_string(expected) + " mm3")
-                                .c_str());
+        TopoDS_Shape solid = DirectBolt(bolt);
+        benchmark::DoNotOptimize(solid);
+        *seconds = SecondsSince(start);
+        return true;
+    };
 }
 
-// The same build against the stand-in served by a program of its own over the bus. Its
-// solid is the one checked in process: the bus carries the same calls.
-void StandInOverTheBus(benchmark::State& state) {
+namespace {
+
+// One build against the stand-in in this process, each in an application of its own (as
+// after Close), checked to make the floor's solid.
+bool InProcessBuild(TBolt& bolt, double expected, double* seconds, std::string* error) {
+    cad::RegisterCadServer();
+    const auto start = Clock::now();
+    try {
+        BuildModel(bolt);
+    } catch (const std::exception& failure) {
+        *error = failure.what();
+    }
+    *seconds = SecondsSince(start);
+    const auto session = cad::RunningCadSession();
+    const auto document = session ? session->activeDocument() : nullptr;
+    const double volume = document ? document->volume() : 0;
+    const std::size_t features = document ? document->features().size() : 0;
+    if (session)
+        session->quit();
+    ReleaseSolidWorks();
+    cad::UnregisterCadServer();
+    if (!error->empty())
+        return false;
+    if (features != 7 || std::abs(volume - expected) > 1e-6 * expected) {
+        *error = "the stand-in's solid is not the floor's: " + std::to_string(volume) +
+                 " against " + std::to_string(expected) + " mm3";
+        return false;
+    }
+    return true;
+}
+
+void InProcessAgainstKernel(benchmark::State& state) {
+    TBolt bolt = SampleBolt();
+    const double expected = Volume(DirectBolt(bolt));
+    const auto build = [&](double* seconds, std::string* error) {
+        return InProcessBuild(bolt, expected, seconds, error);
+    };
+    const auto kernel = KernelBolt();
+    Pairs pairs;
+    for (auto _ : state)
+        if (!pairs.run(state, build, kernel))
+            break;
+    pairs.report(state);
+}
+
+// The same build against the stand-in served by a program of its own over the bus, in turns
+// with the build in process. Its solid is the one checked in process: the bus carries the
+// same calls.
+void OverTheBusAgainstInProcess(benchmark::State& state) {
     std::string error;
     if (!StartPrivateBus(&error)) {
         state.SkipWithError(error.c_str());
         return;
     }
-    RegisterBenchServer("cad");
     TBolt bolt = SampleBolt();
-    try {
-        BuildModel(bolt); // starts the server
-        for (auto _ : state)
+    const double expected = Volume(DirectBolt(bolt));
+    const auto inProcess = [&](double* seconds, std::string* why) {
+        return InProcessBuild(bolt, expected, seconds, why);
+    };
+    const auto overTheBus = [&](double* seconds, std::string* why) {
+        RegisterBenchServer("cad");
+        try {
+            const auto start = Clock::now();
             BuildModel(bolt);
-        // The server program ends with its application.
+            *seconds = SecondsSince(start);
+        } catch (const std::exception& failure) {
+            *why = failure.what();
+        }
+        UnregisterBenchServer();
+        return why->empty();
+    };
+    Pairs pairs;
+    double first = 0;
+    if (!overTheBus(&first, &error)) { // starts the server
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    for (auto _ : state)
+        if (!pairs.run(state, overTheBus, inProcess))
+            break;
+    pairs.report(state);
+    // The server program ends with its application.
+    RegisterBenchServer("cad");
+    try {
+        BuildModel(bolt);
         OleVariant(SolidWorksApp).send(u"Quit");
-    } catch (const std::exception& failure) {
-        state.SkipWithError(failure.what());
+    } catch (const std::exception&) {
     }
     UnregisterBenchServer();
 }
 
 void Register() {
-    benchmark::RegisterBenchmark("cad_build/in_process/program", StandInBuild)
+    benchmark::RegisterBenchmark("cad_build/in_process/paired", InProcessAgainstKernel)
         ->Unit(benchmark::kMillisecond)
-        ->UseManualTime();
-    benchmark::RegisterBenchmark("cad_build/in_process/floor", KernelFloor)
+        ->UseManualTime()
+        ->Iterations(20);
+    benchmark::RegisterBenchmark("cad_build/over_the_bus/paired", OverTheBusAgainstInProcess)
         ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("cad_build/over_the_bus/program", StandInOverTheBus)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
-    benchmark::RegisterBenchmark("cad_build/over_the_bus/floor", KernelFloor)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+        ->UseManualTime()
+        ->Iterations(20);
     SetTarget("cad_build/in_process", 1.5);
+    SetTarget("cad_build/over_the_bus", 1.3);
+    SetReference("cad_build/over_the_bus", "in_process");
 }
 
 [[maybe_unused]] const bool Registered = (Register(), true);

@@ -3,6 +3,7 @@
 #include "automation/dispatch_object.h"
 
 #include <cmath>
+#include <vector>
 
 namespace krepiks::cad {
 
@@ -118,6 +119,8 @@ public:
                 return NoObject();
             return ObjectResult(new HandleObject(session_));
         });
+        // The end points are only read, whether passed by value or by reference.
+        setParameterFlags(u"CreateLine", std::vector<uint16_t>(6, automation::PARAMFLAG_FIN));
         addMethod(u"CreatePolygon", 8, [this](const DispatchArgs& a) {
             double v[6];
             for (size_t i = 0; i < 6; ++i)
@@ -144,6 +147,8 @@ public:
             a.asInt(8);
             return Variant::fromBool(doc_->selectById(name, type, x, y, z, append, mark));
         });
+        // The callout is only looked at, never set.
+        setParameterFlags(u"SelectByID2", std::vector<uint16_t>(9, automation::PARAMFLAG_FIN));
     }
 };
 

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -64,6 +65,12 @@ struct ClientState {
     uint64_t nextPeer = 1;
     // Member numbers by server, handle class, locale and name: each costs a round trip.
     std::map<std::tuple<QString, uint64_t, LCID, std::u16string>, DISPID> memberNumbers;
+    // The type information of members by server, handle class and member number, where the
+    // server gave it.
+    std::map<std::tuple<QString, uint64_t, DISPID>, std::vector<uint16_t>> parameterFlags;
+    // The same by server and member name, for calls by name on results still on their way;
+    // empty where two classes declare a name differently. The server checks the guess.
+    std::map<std::pair<QString, std::u16string>, std::vector<uint16_t>> parameterFlagsByName;
     std::atomic<int64_t> callMs{DefaultCallTimeout.count()};
     std::atomic<int64_t> startMs{DefaultStartTimeout.count()};
 };
@@ -215,6 +222,9 @@ Answer Await(QDBusPendingCall& pending, const Channel& channel, const char* repl
     return answer;
 }
 
+// Sends the posted calls this thread has gathered, if any.
+void SendOpenRun();
+
 // A call on server's objects. On a direct connection there is no bus to say that the server
 // has gone before the call was sent, so its process is looked at: a call sent to a program
 // that had ended never reached it, while one it died in the middle of did. With deferred
@@ -232,6 +242,7 @@ Answer CallServer(const QString& server, const char* method, const QList<QVarian
             return skipped;
         return {RPC_S_SERVER_UNAVAILABLE, {}, false};
     }
+    SendOpenRun(); // what was posted before this call is carried out before it
     QDBusPendingCall pending = Send(*channel, method, arguments);
     const bool settled = !HasDeferredCalls() || SettleDeferredCalls().ok();
     Answer answer = Await(pending, *channel, replySignature);
@@ -250,20 +261,162 @@ void ReadExcepInfo(const Answer& answer, EXCEPINFO* excepInfo) {
     excepInfo->scode = answer.arguments[8].toInt();
 }
 
+// Posted calls go out together, as one PostRun, when a call must wait, when their answers
+// are taken, or once this many have gathered: a message per call costs more than the calls.
+constexpr qsizetype MaxRunCalls = 64;
+constexpr size_t MaxRunBytes = 64 * 1024;
+
+// A run of posted calls to one server, and the answer they share once it has been sent.
+class PostedRun {
+public:
+    PostedRun(QString server, Channel channel)
+        : server_(std::move(server)), channel_(std::move(channel)) {}
+
+    const QString& server() const { return server_; }
+    const Channel& channel() const { return channel_; }
+
+    // The call's index in the run. The proxies it names are held until the run has left, so
+    // that no Release of theirs can overtake it.
+    size_t add(uint64_t handle, const QString& name, DISPID dispid, LCID lcid, uint16_t flags,
+               bool wantResult, uint64_t promise, const std::vector<WireValue>& values,
+               const std::vector<DISPID>& named, std::vector<DispatchPtr> held) {
+        handles_ << handle;
+        names_ << name;
+        dispids_ << dispid;
+        lcids_ << lcid;
+        flags_ << flags;
+        wantResults_ << wantResult;
+        promises_ << promise;
+        valueCounts_ << static_cast<quint32>(values.size());
+        for (const WireValue& value : values) {
+            values_.append(value);
+            bytes_ += 20 + 2 * value.text.str().size();
+        }
+        namedCounts_ << static_cast<quint32>(named.size());
+        for (const DISPID id : named)
+            named_ << id;
+        bytes_ += 40 + 2 * static_cast<size_t>(name.size()) + 4 * named.size();
+        for (DispatchPtr& object : held)
+            held_.push_back(std::move(object));
+        return static_cast<size_t>(handles_.size() - 1);
+    }
+
+    // Counts of a handle given back: carried out after the run's calls, or, once the run
+    // has left, all together in one message when its last answer has been taken.
+    void release(uint64_t handle, uint64_t count) {
+        (pending_ ? lateReleases_ : releases_) << handle;
+        (pending_ ? lateReleaseCounts_ : releaseCounts_) << count;
+    }
+
+    ~PostedRun() {
+        if (lateReleases_.isEmpty() || !channel_.connection.isConnected())
+            return;
+        {
+            ClientState& s = state();
+            std::lock_guard lock(s.mutex);
+            if (s.closing)
+                return;
+        }
+        QList<QVariant> arguments{
+            QVariant::fromValue(QList<quint64>{}), QVariant::fromValue(QStringList{}),
+            QVariant::fromValue(QList<qint32>{}),  QVariant::fromValue(QList<quint32>{}),
+            QVariant::fromValue(QList<quint16>{}), QVariant::fromValue(QList<bool>{}),
+            QVariant::fromValue(QList<quint64>{}), QVariant::fromValue(QList<quint32>{})};
+        WireValues{}.appendTo(arguments);
+        arguments << QVariant::fromValue(QList<quint32>{}) << QVariant::fromValue(QList<qint32>{})
+                  << QVariant::fromValue(lateReleases_) << QVariant::fromValue(lateReleaseCounts_);
+        channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
+                                            QString::fromLatin1(Interface),
+                                            QStringLiteral("PostRun"), arguments));
+    }
+
+    bool full() const { return handles_.size() >= MaxRunCalls || bytes_ >= MaxRunBytes; }
+
+    void send() {
+        if (pending_)
+            return;
+        QList<QVariant> arguments{
+            QVariant::fromValue(handles_),  QVariant::fromValue(names_),
+            QVariant::fromValue(dispids_),  QVariant::fromValue(lcids_),
+            QVariant::fromValue(flags_),    QVariant::fromValue(wantResults_),
+            QVariant::fromValue(promises_), QVariant::fromValue(valueCounts_)};
+        values_.appendTo(arguments);
+        arguments << QVariant::fromValue(namedCounts_) << QVariant::fromValue(named_)
+                  << QVariant::fromValue(releases_) << QVariant::fromValue(releaseCounts_);
+        pending_ = channel_.connection.asyncCall(
+            MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
+                       QString::fromLatin1(Interface), QStringLiteral("PostRun"), arguments),
+            TimeoutMs(CallTimeout()));
+        held_.clear();
+    }
+
+    // The run's answer, waited for once; a garbled one fails every call in it.
+    const Answer& answer() {
+        send();
+        if (!answered_) {
+            answered_ = true;
+            answer_ = Await(*pending_, channel_, "aiaqaxadaqqssi");
+            if (answer_.failure == S_OK) {
+                outcomes_ = qdbus_cast<QList<qint32>>(answer_.arguments[0]);
+                if (outcomes_.size() != handles_.size() ||
+                    !ReadWireValues(answer_.arguments, 1, &results_) ||
+                    results_.size() != static_cast<size_t>(handles_.size()))
+                    answer_.failure = RPC_S_CALL_FAILED;
+            }
+        }
+        return answer_;
+    }
+
+    HRESULT outcome(size_t index) const { return outcomes_[static_cast<qsizetype>(index)]; }
+    const WireValue& result(size_t index) const { return results_[index]; }
+
+private:
+    const QString server_;
+    const Channel channel_;
+    QList<quint64> handles_;
+    QStringList names_;
+    QList<qint32> dispids_;
+    QList<quint32> lcids_;
+    QList<quint16> flags_;
+    QList<bool> wantResults_;
+    QList<quint64> promises_;
+    QList<quint32> valueCounts_;
+    WireValues values_;
+    QList<quint32> namedCounts_;
+    QList<qint32> named_;
+    QList<quint64> releases_, releaseCounts_, lateReleases_, lateReleaseCounts_;
+    size_t bytes_ = 0;
+    std::vector<DispatchPtr> held_;
+    std::optional<QDBusPendingCall> pending_;
+    bool answered_ = false;
+    Answer answer_;
+    QList<qint32> outcomes_;
+    std::vector<WireValue> results_;
+};
+
+// The run this thread's posted calls are gathering in, not yet sent; and the last run made,
+// while its answers are still to be taken or in hand.
+thread_local std::shared_ptr<PostedRun> openRun;
+thread_local std::weak_ptr<PostedRun> lastRun;
+
+void SendOpenRun() {
+    if (const std::shared_ptr<PostedRun> run = std::exchange(openRun, nullptr))
+        run->send();
+}
+
 // The answer to a call sent without waiting; for a call whose result was promised, the
 // stand-in learns here what it stands for.
 class PostedAnswer final : public DeferredAnswer {
 public:
-    PostedAnswer(QDBusPendingCall pending, Channel channel, DispatchPtr promise = nullptr)
-        : pending_(std::move(pending)), channel_(std::move(channel)), promise_(std::move(promise)) {
-    }
+    PostedAnswer(std::shared_ptr<PostedRun> run, size_t index, DispatchPtr promise = nullptr)
+        : run_(std::move(run)), index_(index), promise_(std::move(promise)) {}
 
     HRESULT wait(EXCEPINFO* excepInfo) override;
     Variant result() override { return result_; }
 
 private:
-    QDBusPendingCall pending_;
-    Channel channel_;
+    std::shared_ptr<PostedRun> run_;
+    size_t index_;
     DispatchPtr promise_;
     Variant result_;
 };
@@ -311,6 +464,14 @@ public:
             s.proxies.erase(it);
         const bool closing = s.closing;
         lock.unlock();
+        // Releases go with this thread's last run to the server (see PostedRun::release):
+        // a build drops a stand-in after nearly every call. Nothing in a run names this
+        // proxy (a run holds those), so the release may come after its calls.
+        if (const auto run = lastRun.lock(); !closing && run && run->server() == server_) {
+            run->release(handle_, receipts_);
+            delete this;
+            return 0;
+        }
         const std::optional<Channel> channel = closing ? std::nullopt : ChannelTo(server_);
         if (channel && channel->connection.isConnected()) {
             QDBusMessage message = QDBusMessage::createMethodCall(
@@ -328,6 +489,33 @@ public:
     HRESULT GetIDsOfNames(const std::u16string& name, LCID lcid, DISPID* dispid) override;
     HRESULT Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params, Variant* result,
                    EXCEPINFO* excepInfo, uint32_t* argErr) override;
+
+    // Whether the member's type information says that it only reads every by-reference
+    // value of params; false when the server gave none. A member is known by its number on
+    // an object of a known class, else by name.
+    bool ReadsOnly(DISPID dispid, const std::u16string& name, const DISPPARAMS& params) const {
+        if (!params.rgdispidNamedArgs.empty())
+            return false;
+        ClientState& s = state();
+        std::lock_guard lock(s.mutex);
+        const std::vector<uint16_t>* declared = nullptr;
+        if (name.empty()) {
+            const auto it =
+                s.parameterFlags.find(std::make_tuple(server_, HandleClass(handle_), dispid));
+            declared = it == s.parameterFlags.end() ? nullptr : &it->second;
+        } else {
+            const auto it = s.parameterFlagsByName.find(std::make_pair(server_, name));
+            declared = it == s.parameterFlagsByName.end() ? nullptr : &it->second;
+        }
+        return declared && ReferencesOnlyRead(*declared, params);
+    }
+
+    // Whether type information for name is at hand (see ReadsOnly).
+    bool KnowsParametersOf(const std::u16string& name) const {
+        ClientState& s = state();
+        std::lock_guard lock(s.mutex);
+        return s.parameterFlagsByName.count(std::make_pair(server_, name)) != 0;
+    }
 
     Variant fulfil(CallOutcome* outcome) override {
         if (!promised_)
@@ -425,17 +613,18 @@ Variant FromWire(const QString& server, const WireValue& value) {
 
 HRESULT PostedAnswer::wait(EXCEPINFO* excepInfo) {
     auto* promise = static_cast<RemoteObject*>(promise_.get());
-    const Answer answer = Await(pending_, channel_, "iaqaxadaqqssiu");
+    if (openRun == run_)
+        SendOpenRun();
+    const Answer& answer = run_->answer();
     if (FAILED(answer.failure)) {
         if (promise)
             promise->settle({});
         return answer.failure;
     }
-    const HRESULT h = answer.arguments[0].toInt();
-    std::vector<WireValue> outs;
-    if (SUCCEEDED(h) && ReadWireValues(answer.arguments, 1, &outs) && !outs.empty()) {
+    const HRESULT h = run_->outcome(index_);
+    if (SUCCEEDED(h)) {
         // Adopted even when not asked for, so that its count goes back with the proxy.
-        Variant value = FromWire(promise ? promise->server_ : QString(), outs[0]);
+        Variant value = FromWire(run_->server(), run_->result(index_));
         if (promise)
             result_ = value;
     }
@@ -444,9 +633,10 @@ HRESULT PostedAnswer::wait(EXCEPINFO* excepInfo) {
     if (h == E_SKIPPED || SUCCEEDED(h))
         return h;
     // The server holds back what came after this call until it hears that we know.
-    channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
-                                        QString::fromLatin1(Interface), QStringLiteral("Resume"),
-                                        {}));
+    const Channel& channel = run_->channel();
+    channel.connection.send(MethodCall(channel.service, QString::fromLatin1(ObjectPath),
+                                       QString::fromLatin1(Interface), QStringLiteral("Resume"),
+                                       {}));
     if (h == DISP_E_EXCEPTION)
         ReadExcepInfo(answer, excepInfo);
     return h;
@@ -496,7 +686,7 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
         CallServer(server_, "GetIDsOfNames",
                    {QVariant::fromValue<quint64>(handle_), QString::fromStdU16String(name),
                     QVariant::fromValue<quint32>(lcid)},
-                   "ii");
+                   "iiaq");
     if (answer.skipped)
         return E_SKIPPED;
     if (FAILED(answer.failure))
@@ -504,35 +694,66 @@ HRESULT RemoteObject::GetIDsOfNames(const std::u16string& name, LCID lcid, DISPI
     *dispid = answer.arguments[1].toInt();
     const HRESULT h = answer.arguments[0].toInt();
     if (h == S_OK && memberClass != NoHandleClass) {
+        const auto flags = qdbus_cast<QList<quint16>>(answer.arguments[2]);
         std::lock_guard lock(s.mutex);
         s.memberNumbers.emplace(key, *dispid);
+        if (!flags.isEmpty()) {
+            std::vector<uint16_t> declared(flags.begin(), flags.end());
+            const auto [byName, added] =
+                s.parameterFlagsByName.try_emplace(std::make_pair(server_, name), declared);
+            if (!added && byName->second != declared)
+                byName->second.clear();
+            s.parameterFlags.emplace(std::make_tuple(server_, memberClass, *dispid),
+                                     std::move(declared));
+        }
     }
     return h;
 }
 
 HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAMS* params,
                              Variant* result, EXCEPINFO* excepInfo, uint32_t* argErr) {
+    DISPPARAMS none;
+    if (!params)
+        params = &none;
+    const bool byReference =
+        std::any_of(params->rgvarg.begin(), params->rgvarg.end(),
+                    [](const Variant& arg) { return (arg.vt() & VT_BYREF) != 0; });
     // A member looked up before the result came is called by its name.
     QString byName;
     if (promised_) {
         const DISPID index = FirstPromisedMember - dispid;
         if (dispid <= FirstPromisedMember && static_cast<size_t>(index) < names_.size()) {
-            byName = QString::fromStdU16String(names_[index]);
+            const std::u16string& name = names_[index];
+            if (byReference && !settled_ && !KnowsParametersOf(name)) {
+                // Nothing tells yet whether the member changes what it is passed: the call
+                // waits for the result and goes to it, whose lookup says so for next time.
+                CallOutcome outcome;
+                fulfil(&outcome);
+                if (!outcome.ok())
+                    return E_SKIPPED;
+                IDispatch* object = resolved();
+                if (!object)
+                    return E_NOOBJECT;
+                DISPID member = DISPID_UNKNOWN;
+                const HRESULT found = object->GetIDsOfNames(name, lcid, &member);
+                if (FAILED(found))
+                    return found;
+                return object->Invoke(member, lcid, flags, params, result, excepInfo, argErr);
+            }
+            byName = QString::fromStdU16String(name);
         } else {
             IDispatch* object = resolved();
             return object ? object->Invoke(dispid, lcid, flags, params, result, excepInfo, argErr)
                           : E_NOOBJECT;
         }
     }
-    DISPPARAMS none;
-    if (!params)
-        params = &none;
     const auto refuse = [&](HRESULT code, size_t at) {
         if (argErr)
             *argErr = static_cast<uint32_t>(at);
         return code;
     };
-    WireValues wire;
+    std::vector<WireValue> values;
+    std::vector<DispatchPtr> proxies{DispatchPtr(this)}; // the proxies this call names
     for (size_t i = 0; i < params->rgvarg.size(); ++i) {
         const Variant& arg = params->rgvarg[i];
         WireValue value;
@@ -556,6 +777,7 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
         case VT_DISPATCH:
             if (!HandleFor(server_, arg.dispVal().get(), &value.number))
                 return refuse(DISP_E_TYPEMISMATCH, i);
+            proxies.emplace_back(arg.dispVal().get());
             break;
         case VT_BYREF | VT_R8:
             if (!arg.pdblVal())
@@ -567,46 +789,59 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
                 return refuse(E_POINTER, i);
             if (!HandleFor(server_, *arg.ppdispVal(), &value.number))
                 return refuse(DISP_E_TYPEMISMATCH, i);
+            proxies.emplace_back(*arg.ppdispVal());
             break;
         default:
             value.type = VT_EMPTY;
         }
-        wire.append(value);
+        values.push_back(std::move(value));
     }
     // Nothing of a call without a result or a by-reference value comes back to the caller
     // but its success: it need not be waited for. Nor need a result that the caller takes
-    // as a promise.
-    const bool byReference =
-        std::any_of(params->rgvarg.begin(), params->rgvarg.end(),
-                    [](const Variant& arg) { return (arg.vt() & VT_BYREF) != 0; });
-    const bool posted = !byReference && DeferringCalls() && (!result || AcceptingPromises());
-    RemoteObject* promise = posted && result ? NewPromise(server_) : nullptr;
+    // as a promise, nor references the member only reads.
+    const bool posted = DeferringCalls() && (!result || AcceptingPromises()) &&
+                        (!byReference || ReadsOnly(dispid, byName.toStdU16String(), *params));
+    if (posted) {
+        RemoteObject* promise = result ? NewPromise(server_) : nullptr;
+        DispatchPtr held = DispatchPtr::attach(promise);
+        if (HasDeferredCalls() && deferredTo != server_ && !SettleDeferredCalls().ok())
+            return E_SKIPPED;
+        const std::optional<Channel> channel = ReachableChannel(server_);
+        if (!channel) {
+            if (HasDeferredCalls() && !SettleDeferredCalls().ok())
+                return E_SKIPPED;
+            return RPC_S_SERVER_UNAVAILABLE;
+        }
+        if (openRun && openRun->server() != server_)
+            SendOpenRun();
+        if (!openRun) {
+            openRun = std::make_shared<PostedRun>(server_, *channel);
+            lastRun = openRun;
+        }
+        const size_t index = openRun->add(handle_, byName, byName.isEmpty() ? dispid : 0, lcid,
+                                          flags, result != nullptr, promise ? promise->handle_ : 0,
+                                          values, params->rgdispidNamedArgs, std::move(proxies));
+        DeferAnswer(std::make_unique<PostedAnswer>(openRun, index, held));
+        deferredTo = server_;
+        if (openRun->full())
+            SendOpenRun();
+        if (result)
+            *result = Variant::fromDispatch(std::move(held));
+        return S_SENT;
+    }
     QList<QVariant> arguments{QVariant::fromValue<quint64>(handle_),
                               byName,
                               QVariant::fromValue<qint32>(byName.isEmpty() ? dispid : 0),
                               QVariant::fromValue<quint32>(lcid),
                               QVariant::fromValue<quint16>(flags),
                               result != nullptr,
-                              QVariant::fromValue<quint64>(promise ? promise->handle_ : 0)};
+                              QVariant::fromValue<quint64>(0)};
+    WireValues wire;
+    for (const WireValue& value : values)
+        wire.append(value);
     wire.appendTo(arguments);
     arguments << QVariant::fromValue(
         QList<qint32>(params->rgdispidNamedArgs.begin(), params->rgdispidNamedArgs.end()));
-    if (posted) {
-        DispatchPtr held = DispatchPtr::attach(promise);
-        if (HasDeferredCalls() && deferredTo != server_ && !SettleDeferredCalls().ok())
-            return E_SKIPPED;
-        if (const std::optional<Channel> channel = ReachableChannel(server_)) {
-            DeferAnswer(std::make_unique<PostedAnswer>(Send(*channel, "PostAs", arguments),
-                                                       *channel, held));
-            deferredTo = server_;
-            if (result)
-                *result = Variant::fromDispatch(std::move(held));
-            return S_SENT;
-        }
-        if (HasDeferredCalls() && !SettleDeferredCalls().ok())
-            return E_SKIPPED;
-        return RPC_S_SERVER_UNAVAILABLE;
-    }
     const Answer answer = CallServer(server_, "InvokeAs", arguments, "iaqaxadaqqssiu");
     if (answer.skipped)
         return E_SKIPPED;

@@ -138,34 +138,7 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
       <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
       <arg direction="in" type="u" name="lcid"/>
       <arg direction="out" type="i" name="hr"/><arg direction="out" type="i" name="dispid"/>
-    </method>
-    <method name="Invoke">
-      <arg direction="in" type="t" name="handle"/><arg direction="in" type="i" name="dispid"/>
-      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
-      <arg direction="in" type="b" name="wantResult"/>
-      <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
-      <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
-      <arg direction="in" type="ai" name="namedArgs"/>
-      <arg direction="out" type="i" name="hr"/>
-      <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
-      <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
-      <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
-      <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
-      <arg direction="out" type="u" name="argErr"/>
-    </method>
-    <method name="Post">
-      <arg direction="in" type="t" name="handle"/><arg direction="in" type="i" name="dispid"/>
-      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
-      <arg direction="in" type="b" name="wantResult"/>
-      <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
-      <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
-      <arg direction="in" type="ai" name="namedArgs"/>
-      <arg direction="out" type="i" name="hr"/>
-      <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
-      <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
-      <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
-      <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
-      <arg direction="out" type="u" name="argErr"/>
+      <arg direction="out" type="aq" name="parameterFlags"/>
     </method>
     <method name="InvokeAs">
       <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
@@ -182,20 +155,20 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
       <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
       <arg direction="out" type="u" name="argErr"/>
     </method>
-    <method name="PostAs">
-      <arg direction="in" type="t" name="handle"/><arg direction="in" type="s" name="name"/>
-      <arg direction="in" type="i" name="dispid"/>
-      <arg direction="in" type="u" name="lcid"/><arg direction="in" type="q" name="flags"/>
-      <arg direction="in" type="b" name="wantResult"/><arg direction="in" type="t" name="promise"/>
+    <method name="PostRun">
+      <arg direction="in" type="at" name="handles"/><arg direction="in" type="as" name="names"/>
+      <arg direction="in" type="ai" name="dispids"/><arg direction="in" type="au" name="lcids"/>
+      <arg direction="in" type="aq" name="flags"/><arg direction="in" type="ab" name="wantResults"/>
+      <arg direction="in" type="at" name="promises"/><arg direction="in" type="au" name="valueCounts"/>
       <arg direction="in" type="aq" name="types"/><arg direction="in" type="ax" name="numbers"/>
       <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
-      <arg direction="in" type="ai" name="namedArgs"/>
-      <arg direction="out" type="i" name="hr"/>
+      <arg direction="in" type="au" name="namedCounts"/><arg direction="in" type="ai" name="namedArgs"/>
+      <arg direction="in" type="at" name="releases"/><arg direction="in" type="at" name="releaseCounts"/>
+      <arg direction="out" type="ai" name="hrs"/>
       <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
       <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
       <arg direction="out" type="q" name="wCode"/><arg direction="out" type="s" name="source"/>
       <arg direction="out" type="s" name="description"/><arg direction="out" type="i" name="scode"/>
-      <arg direction="out" type="u" name="argErr"/>
     </method>
     <method name="Resume">
       <annotation name="org.freedesktop.DBus.Method.NoReply" value="true"/>
@@ -364,34 +337,25 @@ public:
             halted_.erase(client);
             return true;
         }
-        const bool posted = member == QLatin1String("Post") || member == QLatin1String("PostAs");
-        const bool named = member == QLatin1String("InvokeAs") || member == QLatin1String("PostAs");
+        const bool lookup = member == QLatin1String("GetIDsOfNames");
+        const bool invoked = member == QLatin1String("InvokeAs");
         QList<QVariant> out;
-        if (halted_.count(client) && (member == QLatin1String("GetIDsOfNames") ||
-                                      member == QLatin1String("Invoke") || posted || named))
-            out = skipped(member == QLatin1String("GetIDsOfNames"));
+        if (member == QLatin1String("PostRun") &&
+            signature == QLatin1String("atasaiauaqabatauaqaxadaqauaiatat"))
+            out = postRun(client, args);
+        else if (halted_.count(client) && (lookup || invoked))
+            out = skipped(lookup);
         else if (member == QLatin1String("CreateInstance") && signature.isEmpty())
             out = createInstance(client, false);
         else if (member == QLatin1String("GetActiveObject") && signature.isEmpty())
             out = createInstance(client, true);
         else if (member == QLatin1String("PeerAddress") && signature.isEmpty())
             out = {peerServer_ ? peerServer_->address() : QString()};
-        else if (member == QLatin1String("GetIDsOfNames") && signature == QLatin1String("tsu"))
+        else if (lookup && signature == QLatin1String("tsu"))
             out = getIDsOfNames(client, args);
-        else if ((((member == QLatin1String("Invoke") || posted) && !named &&
-                   signature == QLatin1String("tiuqbaqaxadaqai")) ||
-                  (named && signature == QLatin1String("tsiuqbtaqaxadaqai")))) {
-            out = named ? invoke(client, args[0].toULongLong(), args[1].toString(), args[2].toInt(),
-                                 args[3].toUInt(), static_cast<uint16_t>(args[4].toUInt()),
-                                 args[5].toBool(), args[6].toULongLong(), args, 7)
-                        : invoke(client, args[0].toULongLong(), QString(), args[1].toInt(),
-                                 args[2].toUInt(), static_cast<uint16_t>(args[3].toUInt()),
-                                 args[4].toBool(), 0, args, 5);
-            // Nobody waits for a posted call: what its client sends after it assumed it went
-            // through, so none of that is carried out until the client has heard.
-            if (posted && !out.isEmpty() && FAILED(out[0].toInt()))
-                halted_.insert(client);
-        } else
+        else if (invoked && signature == QLatin1String("tsiuqbtaqaxadaqai"))
+            out = invokeAs(client, args);
+        else
             return false; // the bus layer answers with its "unknown method" error
         if (afterCall_)
             afterCall_();
@@ -474,7 +438,19 @@ private:
         const auto* declared = dynamic_cast<const DispatchObject*>(object);
         if (!declared)
             return NoHandleClass;
-        const auto [it, added] = classes_.try_emplace(declared->names(), classes_.size() + 1);
+        // Clients keep each member's type information per class too: it is part of the key.
+        std::vector<std::u16string> key = declared->names();
+        const size_t members = key.size();
+        for (size_t i = 0; i < members; ++i) {
+            const std::vector<uint16_t>* flags =
+                declared->parameterFlags(static_cast<DISPID>(i + 1));
+            std::u16string declaredFlags = flags ? u"+" : u"-";
+            if (flags)
+                for (const uint16_t flag : *flags)
+                    declaredFlags += static_cast<char16_t>(u'0' + (flag & 0xFF));
+            key.push_back(std::move(declaredFlags));
+        }
+        const auto [it, added] = classes_.try_emplace(std::move(key), classes_.size() + 1);
         if (it->second > MaxHandleClass) {
             classes_.erase(it);
             return NoHandleClass;
@@ -628,53 +604,73 @@ private:
         DispatchPtr target;
         HRESULT h = RPC_E_DISCONNECTED;
         DISPID dispid = DISPID_UNKNOWN;
+        QList<quint16> parameterFlags;
         if (resolve(client, args[0].toULongLong(), &target) && target)
             h = target->GetIDsOfNames(args[1].toString().toStdU16String(), args[2].toUInt(),
                                       &dispid);
-        return {QVariant::fromValue<qint32>(h), QVariant::fromValue<qint32>(dispid)};
+        if (h == S_OK)
+            if (const auto* declared = dynamic_cast<const DispatchObject*>(target.get()))
+                if (const std::vector<uint16_t>* flags = declared->parameterFlags(dispid))
+                    parameterFlags = QList<quint16>(flags->begin(), flags->end());
+        return {QVariant::fromValue<qint32>(h), QVariant::fromValue<qint32>(dispid),
+                QVariant::fromValue(parameterFlags)};
     }
 
     static QList<QVariant> skipped(bool lookup) {
         if (lookup)
-            return {QVariant::fromValue<qint32>(E_SKIPPED), QVariant::fromValue<qint32>(0)};
-        QList<QVariant> out{QVariant::fromValue<qint32>(E_SKIPPED)};
+            return {QVariant::fromValue<qint32>(E_SKIPPED), QVariant::fromValue<qint32>(0),
+                    QVariant::fromValue(QList<quint16>{})};
+        Outcome outcome;
+        outcome.h = E_SKIPPED;
+        outcome.outs.append(WireValue{});
+        return invokeReply(outcome);
+    }
+
+    // What one call came to: outs holds the result, then each argument's value as it came
+    // back (empty when the call never reached the object).
+    struct Outcome {
+        HRESULT h = S_OK;
+        WireValue result;
         WireValues outs;
-        outs.append(WireValue{});
-        outs.appendTo(out);
-        out << QVariant::fromValue<quint16>(0) << QString() << QString()
-            << QVariant::fromValue<qint32>(0) << QVariant::fromValue<quint32>(NoArgError);
+        EXCEPINFO info;
+        uint32_t argErr = NoArgError;
+    };
+
+    static QList<QVariant> invokeReply(const Outcome& outcome) {
+        QList<QVariant> out{QVariant::fromValue<qint32>(outcome.h)};
+        outcome.outs.appendTo(out);
+        out << QVariant::fromValue<quint16>(outcome.info.wCode)
+            << QString::fromStdU16String(outcome.info.bstrSource)
+            << QString::fromStdU16String(outcome.info.bstrDescription)
+            << QVariant::fromValue<qint32>(outcome.info.scode)
+            << QVariant::fromValue<quint32>(outcome.argErr);
         return out;
     }
 
-    // Invoke, or InvokeAs and PostAs: the arguments' values start at args[first].
-    QList<QVariant> invoke(const QString& client, uint64_t handle, const QString& name,
-                           DISPID dispid, LCID lcid, uint16_t flags, bool wantResult,
-                           uint64_t promise, const QList<QVariant>& args, int first) {
-        std::vector<WireValue> wire;
-        if (!ReadWireValues(args, first, &wire) || args.size() <= first + 4 ||
-            (promise != 0 && !(promise & PromiseHandleBit)))
-            return {};
-        const QList<qint32> named = qdbus_cast<QList<qint32>>(args[first + 4]);
-        const auto reply = [](HRESULT h, const WireValues& outs, const EXCEPINFO& info,
-                              uint32_t argErr) {
-            QList<QVariant> out{QVariant::fromValue<qint32>(h)};
-            outs.appendTo(out);
-            out << QVariant::fromValue<quint16>(info.wCode)
-                << QString::fromStdU16String(info.bstrSource)
-                << QString::fromStdU16String(info.bstrDescription)
-                << QVariant::fromValue<qint32>(info.scode) << QVariant::fromValue<quint32>(argErr);
-            return out;
+    static bool ValidPromise(uint64_t promise) {
+        return promise == 0 || (promise & PromiseHandleBit);
+    }
+
+    // One call on the client's object handle: by name when name is not empty.
+    Outcome invoke(const QString& client, uint64_t handle, const QString& name, DISPID dispid,
+                   LCID lcid, uint16_t flags, bool wantResult, uint64_t promise,
+                   const std::vector<WireValue>& wire, const QList<qint32>& named,
+                   bool posted = false) {
+        Outcome outcome;
+        const auto fail = [&](HRESULT h, uint32_t argErr = NoArgError) {
+            outcome.h = h;
+            outcome.argErr = argErr;
+            return outcome;
         };
         DispatchPtr target;
         if (!resolve(client, handle, &target))
-            return reply(RPC_E_DISCONNECTED, {}, {}, NoArgError);
+            return fail(RPC_E_DISCONNECTED);
         if (!target)
-            return reply((handle & PromiseHandleBit) ? E_NOOBJECT : RPC_E_DISCONNECTED, {}, {},
-                         NoArgError);
+            return fail((handle & PromiseHandleBit) ? E_NOOBJECT : RPC_E_DISCONNECTED);
         if (!name.isEmpty()) {
             const HRESULT found = target->GetIDsOfNames(name.toStdU16String(), lcid, &dispid);
             if (FAILED(found))
-                return reply(found, {}, {}, NoArgError);
+                return fail(found);
         }
 
         // By-reference values point into these; sized once so that no pointer moves.
@@ -682,10 +678,10 @@ private:
         std::vector<double> reals(n, 0.0);
         std::vector<IDispatch*> cells(n, nullptr);
         std::vector<DispatchPtr> sent(n); // what each object cell held going in
-        const auto refuse = [&](size_t at) {
+        const auto refuse = [&](size_t at, HRESULT h = RPC_E_DISCONNECTED) {
             for (IDispatch*& cell : cells)
                 DispatchPtr::attach(std::exchange(cell, nullptr)).reset();
-            return reply(RPC_E_DISCONNECTED, {}, {}, static_cast<uint32_t>(at));
+            return fail(h, static_cast<uint32_t>(at));
         };
         DISPPARAMS params;
         params.rgdispidNamedArgs.assign(named.begin(), named.end());
@@ -732,6 +728,18 @@ private:
             params.rgvarg.push_back(std::move(arg));
         }
 
+        // The client of a posted call does not wait for what comes back by reference: it
+        // counted on the member's type information saying that nothing does.
+        if (posted) {
+            const auto* declared = dynamic_cast<const DispatchObject*>(target.get());
+            const std::vector<uint16_t>* parameterFlags =
+                declared ? declared->parameterFlags(dispid) : nullptr;
+            for (size_t i = 0; i < n; ++i)
+                if ((wire[i].type & VT_BYREF) &&
+                    (!parameterFlags || !ReferencesOnlyRead(*parameterFlags, params)))
+                    return refuse(i, DISP_E_TYPEMISMATCH);
+        }
+
         Variant result;
         EXCEPINFO info;
         uint32_t argErr = NoArgError;
@@ -743,9 +751,8 @@ private:
             h = RPC_E_SERVERFAULT;
         }
 
-        WireValues outs;
-        const WireValue resultWire = toWire(client, result);
-        outs.append(resultWire);
+        outcome.result = toWire(client, result);
+        outcome.outs.append(outcome.result);
         for (size_t i = 0; i < n; ++i) {
             WireValue back;
             if (wire[i].type == (VT_BYREF | VT_R8)) {
@@ -758,15 +765,103 @@ private:
                     back.number = static_cast<int64_t>(share(client, now));
                 }
             }
-            outs.append(back);
+            outcome.outs.append(back);
         }
         if (promise != 0 && SUCCEEDED(h)) {
-            const WireValue& value = resultWire;
             if (ClientTable* table = tableFor(client, false))
-                table->promises[promise] =
-                    value.type == VT_DISPATCH ? static_cast<uint64_t>(value.number) : 0;
+                table->promises[promise] = outcome.result.type == VT_DISPATCH
+                                               ? static_cast<uint64_t>(outcome.result.number)
+                                               : 0;
         }
-        return reply(h, outs, h == DISP_E_EXCEPTION ? info : EXCEPINFO{}, argErr);
+        outcome.h = h;
+        outcome.argErr = argErr;
+        if (h == DISP_E_EXCEPTION)
+            outcome.info = info;
+        return outcome;
+    }
+
+    QList<QVariant> invokeAs(const QString& client, const QList<QVariant>& args) {
+        std::vector<WireValue> wire;
+        const uint64_t promise = args[6].toULongLong();
+        if (!ReadWireValues(args, 7, &wire) || !ValidPromise(promise))
+            return {};
+        return invokeReply(invoke(client, args[0].toULongLong(), args[1].toString(),
+                                  args[2].toInt(), args[3].toUInt(),
+                                  static_cast<uint16_t>(args[4].toUInt()), args[5].toBool(),
+                                  promise, wire, qdbus_cast<QList<qint32>>(args[11])));
+    }
+
+    // A run of posted calls, carried out in order in one go. Once one fails (or had failed
+    // before) the rest answer E_SKIPPED: the client sent them assuming it went through.
+    // Nothing runs when any part of the run is malformed.
+    QList<QVariant> postRun(const QString& client, const QList<QVariant>& args) {
+        const auto handles = qdbus_cast<QList<quint64>>(args[0]);
+        const auto names = qdbus_cast<QStringList>(args[1]);
+        const auto dispids = qdbus_cast<QList<qint32>>(args[2]);
+        const auto lcids = qdbus_cast<QList<quint32>>(args[3]);
+        const auto flags = qdbus_cast<QList<quint16>>(args[4]);
+        const auto wantResults = qdbus_cast<QList<bool>>(args[5]);
+        const auto promises = qdbus_cast<QList<quint64>>(args[6]);
+        const auto valueCounts = qdbus_cast<QList<quint32>>(args[7]);
+        const auto namedCounts = qdbus_cast<QList<quint32>>(args[12]);
+        const auto named = qdbus_cast<QList<qint32>>(args[13]);
+        const auto releases = qdbus_cast<QList<quint64>>(args[14]);
+        const auto releaseCounts = qdbus_cast<QList<quint64>>(args[15]);
+        const qsizetype calls = handles.size();
+        if (names.size() != calls || dispids.size() != calls || lcids.size() != calls ||
+            flags.size() != calls || wantResults.size() != calls || promises.size() != calls ||
+            valueCounts.size() != calls || namedCounts.size() != calls ||
+            releases.size() != releaseCounts.size())
+            return {};
+        std::vector<WireValue> wire;
+        if (!ReadWireValues(args, 8, &wire))
+            return {};
+        uint64_t values = 0, namedTotal = 0;
+        for (qsizetype i = 0; i < calls; ++i) {
+            if (!ValidPromise(promises[i]))
+                return {};
+            values += valueCounts[i];
+            namedTotal += namedCounts[i];
+        }
+        if (values != wire.size() || namedTotal != static_cast<uint64_t>(named.size()))
+            return {};
+
+        QList<qint32> outcomes;
+        WireValues results;
+        EXCEPINFO failed;
+        size_t nextValue = 0;
+        qsizetype nextNamed = 0;
+        for (qsizetype i = 0; i < calls; ++i) {
+            const auto first = wire.begin() + static_cast<std::ptrdiff_t>(nextValue);
+            const std::vector<WireValue> arguments(first, first + valueCounts[i]);
+            const QList<qint32> namedArgs = named.mid(nextNamed, namedCounts[i]);
+            nextValue += valueCounts[i];
+            nextNamed += namedCounts[i];
+            if (halted_.count(client)) {
+                outcomes << E_SKIPPED;
+                results.append(WireValue{});
+                continue;
+            }
+            const Outcome outcome =
+                invoke(client, handles[i], names[i], dispids[i], lcids[i], flags[i], wantResults[i],
+                       promises[i], arguments, namedArgs, true);
+            outcomes << outcome.h;
+            results.append(outcome.result);
+            if (FAILED(outcome.h)) {
+                halted_.insert(client);
+                failed = outcome.info;
+            }
+        }
+        // Releases go through even after a failure: they only give back.
+        for (qsizetype i = 0; i < releases.size(); ++i)
+            release(client, releases[i], releaseCounts[i]);
+        QList<QVariant> out{QVariant::fromValue(outcomes)};
+        results.appendTo(out);
+        out << QVariant::fromValue<quint16>(failed.wCode)
+            << QString::fromStdU16String(failed.bstrSource)
+            << QString::fromStdU16String(failed.bstrDescription)
+            << QVariant::fromValue<qint32>(failed.scode);
+        return out;
     }
 
     WireValue toWire(const QString& client, const Variant& value) {

@@ -108,11 +108,29 @@ bool ReadWireValues(const QList<QVariant>& arguments, qsizetype at, std::vector<
     return true;
 }
 
+bool ReferencesOnlyRead(const std::vector<uint16_t>& declared, const DISPPARAMS& params) {
+    if (!params.rgdispidNamedArgs.empty())
+        return false;
+    const size_t n = params.rgvarg.size();
+    for (size_t i = 0; i < n; ++i) {
+        if ((params.rgvarg[i].vt() & VT_BYREF) == 0)
+            continue;
+        const size_t parameter = n - 1 - i; // COM's order is the caller's reversed
+        if (parameter >= declared.size() || !(declared[parameter] & PARAMFLAG_FIN) ||
+            (declared[parameter] & PARAMFLAG_FOUT))
+            return false;
+    }
+    return true;
+}
+
 void RegisterWireTypes() {
     qDBusRegisterMetaType<QList<quint16>>();
     qDBusRegisterMetaType<QList<qint64>>();
     qDBusRegisterMetaType<QList<double>>();
     qDBusRegisterMetaType<QList<qint32>>();
+    qDBusRegisterMetaType<QList<quint32>>();
+    qDBusRegisterMetaType<QList<quint64>>();
+    qDBusRegisterMetaType<QList<bool>>();
 }
 
 } // namespace automation::bus

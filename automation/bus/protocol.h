@@ -8,27 +8,34 @@
 //   PeerAddress()                                     -> (s address)
 //   CreateInstance()                                  -> (i hr, t handle)
 //   GetActiveObject()                                 -> (i hr, t handle)
-//   GetIDsOfNames(t handle, s name, u lcid)           -> (i hr, i dispid)
-//   Invoke(t handle, i dispid, u lcid, q flags, b wantResult,
-//          aq types, ax numbers, ad reals, aq text,   (the arguments, in COM's order)
-//          ai namedArgs)
+//   GetIDsOfNames(t handle, s name, u lcid)           -> (i hr, i dispid, aq parameterFlags)
+//   InvokeAs(t handle, s name, i dispid, u lcid, q flags, b wantResult, t promise,
+//            aq types, ax numbers, ad reals, aq text,   (the arguments, in COM's order)
+//            ai namedArgs)
 //       -> (i hr, aq types, ax numbers, ad reals, aq text,  (the result, then one value per
 //                                                            argument: what came back by
 //                                                            reference, empty otherwise)
 //           q wCode, s source, s description, i scode,      (EXCEPINFO)
 //           u argErr)                                       (NoArgError when not set)
-//   InvokeAs(t handle, s name, i dispid, u lcid, q flags, b wantResult, t promise,
-//            aq types, ax numbers, ad reals, aq text, ai namedArgs)     -> as Invoke
-//   PostAs(the same)                                  -> as Invoke
+//   PostRun(at handles, as names, ai dispids, au lcids, aq flags, ab wantResults,
+//           at promises, au valueCounts,                    (one entry per call)
+//           aq types, ax numbers, ad reals, aq text,        (every call's arguments in turn)
+//           au namedCounts, ai namedArgs,
+//           at releases, at releaseCounts)                  (Release, after the calls)
+//       -> (ai hrs, aq types, ax numbers, ad reals, aq text, (each call's outcome and result)
+//           q wCode, s source, s description, i scode)      (EXCEPINFO of the one that failed)
 //   Resume()                                          no reply
 //   Release(t handle, t count)                        no reply
 //
-// InvokeAs looks name up first when it is not empty (dispid is then not used). PostAs is
-// InvokeAs for a call its client does not wait for: once one has failed, the server
-// answers every call of that client with E_SKIPPED until it hears Resume, so that nothing
-// sent after the failure takes effect. A promise handle other than 0 (PromiseHandleBit set)
-// names the call's result for the calls that follow: the object's own handle when it was
-// an object, none otherwise (a call on it then answers E_NOOBJECT); Release ends the name.
+// parameterFlags is the member's type information: a PARAMFLAG_ value per parameter in the
+// caller's order, empty when the member has none. InvokeAs looks name up first when it is
+// not empty (dispid is then not used). PostRun carries, in order and in one go, calls their
+// client does not wait for, each as InvokeAs would: once one has failed, the server answers
+// every call of that client (the rest of the run included) with E_SKIPPED until it hears
+// Resume, so that nothing sent after the failure takes effect. A promise handle other than
+// 0 (PromiseHandleBit set) names the call's result for the calls that follow: the object's
+// own handle when it was an object, none otherwise (a call on it then answers E_NOOBJECT);
+// Release ends the name.
 //
 // PeerAddress names a socket the server also listens on (empty when it has none), in a
 // folder only its user can enter: the same object and interface answer there, one hop
@@ -78,7 +85,7 @@ inline constexpr uint64_t NoHandleClass = 0;
 inline constexpr uint64_t MaxHandleClass = (uint64_t{1} << (62 - HandleClassShift)) - 1;
 // Handles with this bit are the client's own (the top bit stays clear: handles also travel
 // as signed numbers): it names the result of a call it sent
-// without waiting (PostAs), so that it can call on that result before the answer is back.
+// without waiting (PostRun), so that it can call on that result before the answer is back.
 inline constexpr uint64_t PromiseHandleBit = uint64_t{1} << 62;
 
 inline constexpr uint64_t HandleClass(uint64_t handle) {
@@ -113,6 +120,11 @@ struct WireValues {
 // right kinds, their lengths disagree, a type is unknown, an integer is out of range or the
 // text runs short or long.
 bool ReadWireValues(const QList<QVariant>& arguments, qsizetype at, std::vector<WireValue>* out);
+
+// Whether type information declared (one PARAMFLAG_ value per parameter, in the caller's
+// order) marks every by-reference value of params as only read. Named arguments are not
+// matched to parameters: with any, false.
+bool ReferencesOnlyRead(const std::vector<uint16_t>& declared, const DISPPARAMS& params);
 
 // Registers the list types with the bus layer; harmless to call again.
 void RegisterWireTypes();

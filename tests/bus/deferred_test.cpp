@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -256,22 +257,183 @@ TEST_F(Deferred, AServerKilledWithCallsOutstandingFailsThemWithinTheCallTime) {
     const int pid = ServerPid(app.get());
     ASSERT_TRUE(Put(app.get(), 1).ok()); // its member number known: the put will not wait
     CallOutcome outcome;
-    Clock::time_point killed{};
+    std::atomic<Clock::rep> killed{0};
+    bool hung = false;
     {
         DeferredCalls scope;
         ASSERT_TRUE(DispatchInvoke(app.get(), u"Hang", CallKind::Method, {}, nullptr).ok());
         ASSERT_TRUE(Put(app.get(), 3).ok());
-        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(mark); }));
-        killed = Clock::now();
-        ::kill(pid, SIGKILL);
+        // The calls leave once their answers are asked for: the server is killed while the
+        // caller waits for them.
+        std::thread killer([&] {
+            hung = WaitFor([&] { return std::filesystem::exists(mark); });
+            killed = Clock::now().time_since_epoch().count();
+            ::kill(pid, SIGKILL);
+        });
         outcome = SettleDeferredCalls();
+        killer.join();
     }
     std::filesystem::remove(mark);
-    EXPECT_LT(std::chrono::duration<double>(Clock::now() - killed).count(), 4.0)
+    ASSERT_TRUE(hung) << "the hanging call reached the server";
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() -
+                                            Clock::time_point(Clock::duration(killed.load())))
+                  .count(),
+              4.0)
         << "the death is noticed, not waited out";
     EXPECT_EQ(outcome.code, RPC_S_CALL_FAILED);
     EXPECT_EQ(DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, nullptr).code,
               RPC_S_SERVER_UNAVAILABLE);
+}
+
+TEST_F(Deferred, LongRunsOfPostedCallsKeepTheirOrderAndStopAtTheFirstFailure) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    // More calls than go out in one message, with the failure well past the first message.
+    const auto run = [&] {
+        for (int i = 1; i <= 150; ++i) {
+            EXPECT_TRUE(Put(app.get(), i).ok()) << "not waited for";
+            if (i == 100) {
+                EXPECT_TRUE(DispatchInvoke(app.get(), u"Fail", CallKind::Method, {}, nullptr).ok());
+            }
+        }
+        Variant value;
+        return DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, &value);
+    };
+    TraceTo("waited");
+    CallOutcome waited;
+    for (int i = 1; i <= 100 && waited.ok(); ++i)
+        waited = Put(app.get(), i);
+    ASSERT_TRUE(waited.ok());
+    waited = DispatchInvoke(app.get(), u"Fail", CallKind::Method, {}, nullptr);
+    ASSERT_FALSE(waited.ok());
+    const auto expected = Lines(traces_.back());
+    ASSERT_EQ(expected.size(), 101u);
+
+    ASSERT_TRUE(Put(app.get(), 0).ok());
+    TraceTo("posted");
+    CallOutcome posted;
+    {
+        DeferredCalls scope;
+        posted = run();
+    }
+    EXPECT_EQ(posted.failure, CallOutcome::Failure::ServerException);
+    EXPECT_EQ(posted.message, waited.message);
+    EXPECT_EQ(Lines(traces_.back()), expected);
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 100)
+        << "every put before the failure, in order, and none after it";
+}
+
+TEST_F(Deferred, WhatPostedCallsLetGoOfIsReleasedBeforeTheNextCall) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    ASSERT_EQ(Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal(), 0);
+    {
+        DeferredCalls scope;
+        AcceptPromises promises;
+        for (int i = 0; i < 100; ++i) {
+            Variant child;
+            ASSERT_TRUE(DispatchInvoke(app.get(), u"MakeChild", CallKind::Method, {}, &child).ok());
+            ASSERT_TRUE(
+                DispatchInvoke(child.dispVal().get(), u"Id", CallKind::Get, {}, nullptr).ok());
+        }
+    }
+    // Stand-ins and children are given back in the runs and after them, not one by one.
+    EXPECT_EQ(Call(app.get(), u"LiveChildren", {}, CallKind::Get).intVal(), 0);
+    EXPECT_EQ(Call(app.get(), u"HeldHandles", {}, CallKind::Get).intVal(), 1);
+}
+
+TEST_F(Deferred, ReferencesTheServerOnlyReadsAreNotWaitedForAndOthersAre) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    // Each member's number (and type information) learnt first, as a build's first calls do.
+    double x = 1;
+    ASSERT_TRUE(Put(app.get(), 0).ok());
+    ASSERT_TRUE(
+        DispatchInvoke(app.get(), u"Keep", CallKind::Method, {Variant::byRefDouble(&x)}, nullptr)
+            .ok());
+    for (const char16_t* member : {u"Scale", u"Grow"})
+        ASSERT_TRUE(DispatchInvoke(app.get(), member, CallKind::Method,
+                                   {Variant::byRefDouble(&x), Variant::fromInt(1)}, nullptr)
+                        .ok());
+
+    {
+        DeferredCalls scope;
+        // Without type information, and marked [in, out]: waited for, the value comes back.
+        for (const char16_t* member : {u"Scale", u"Grow"}) {
+            ASSERT_TRUE(Put(app.get(), 3).ok());
+            x = 2;
+            ASSERT_TRUE(DispatchInvoke(app.get(), member, CallKind::Method,
+                                       {Variant::byRefDouble(&x), Variant::fromInt(5)}, nullptr)
+                            .ok());
+            EXPECT_FALSE(HasDeferredCalls()) << "waited for";
+            EXPECT_EQ(x, 10);
+        }
+        // Only read: it goes out with the calls around it.
+        x = 6;
+        ASSERT_TRUE(DispatchInvoke(app.get(), u"Keep", CallKind::Method, {Variant::byRefDouble(&x)},
+                                   nullptr)
+                        .ok());
+        EXPECT_TRUE(HasDeferredCalls()) << "not waited for";
+        EXPECT_TRUE(SettleDeferredCalls().ok());
+    }
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 6);
+
+    // On a result still on its way a member is known by its name alone; the same holds.
+    {
+        DeferredCalls scope;
+        AcceptPromises promises;
+        const auto self = [&] {
+            Variant echoed;
+            EXPECT_TRUE(DispatchInvoke(app.get(), u"Echo", CallKind::Method,
+                                       {Variant::fromDispatch(app)}, &echoed)
+                            .ok());
+            EXPECT_TRUE(HasDeferredCalls()) << "a stand-in";
+            return echoed;
+        };
+        for (const char16_t* member : {u"Scale", u"Grow"}) {
+            x = 2;
+            ASSERT_TRUE(DispatchInvoke(self().dispVal().get(), member, CallKind::Method,
+                                       {Variant::byRefDouble(&x), Variant::fromInt(5)}, nullptr)
+                            .ok());
+            EXPECT_FALSE(HasDeferredCalls()) << "waited for";
+            EXPECT_EQ(x, 10);
+        }
+        x = 8;
+        ASSERT_TRUE(DispatchInvoke(self().dispVal().get(), u"Keep", CallKind::Method,
+                                   {Variant::byRefDouble(&x)}, nullptr)
+                        .ok());
+        EXPECT_TRUE(HasDeferredCalls()) << "not waited for";
+        EXPECT_TRUE(SettleDeferredCalls().ok());
+    }
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 8);
+
+    // One that fails stops what follows as a waited one would have.
+    const auto keep = [&](double value) {
+        x = value;
+        return DispatchInvoke(app.get(), u"Keep", CallKind::Method, {Variant::byRefDouble(&x)},
+                              nullptr);
+    };
+    TraceTo("waited");
+    ASSERT_TRUE(keep(4).ok());
+    const CallOutcome waited = keep(-1);
+    ASSERT_FALSE(waited.ok());
+    const auto expected = Lines(traces_.back());
+    ASSERT_EQ(expected.size(), 2u);
+    TraceTo("posted");
+    CallOutcome reported;
+    {
+        DeferredCalls scope;
+        EXPECT_TRUE(keep(4).ok());
+        EXPECT_TRUE(keep(-1).ok()) << "not waited for";
+        EXPECT_TRUE(Put(app.get(), 7).ok());
+        Variant value;
+        reported = DispatchInvoke(app.get(), u"Value", CallKind::Get, {}, &value);
+    }
+    EXPECT_EQ(reported.failure, CallOutcome::Failure::ServerException);
+    EXPECT_EQ(reported.message, waited.message);
+    EXPECT_EQ(reported.code, waited.code);
+    EXPECT_EQ(Lines(traces_.back()), expected);
+    EXPECT_EQ(Call(app.get(), u"Value", {}, CallKind::Get).intVal(), 4);
 }
 
 TEST_F(Deferred, TheDirectConnectionIsASocketOnlyThisUserCanReach) {

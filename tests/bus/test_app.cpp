@@ -3,9 +3,9 @@
 #include "automation/dispatch_object.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <chrono>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -132,6 +132,22 @@ public:
             if (IDispatch* old = std::exchange(*cell, fresh))
                 old->Release();
         });
+        // The same as Scale, with type information saying that the reference may change.
+        addMethod(u"Grow", 2, [](const DispatchArgs& a) {
+            double* target = a[0].pdblVal();
+            if (!target)
+                throw DispatchError(DISP_E_TYPEMISMATCH, 0);
+            *target *= a.asDouble(1);
+        });
+        setParameterFlags(u"Grow", {PARAMFLAG_FIN | PARAMFLAG_FOUT, PARAMFLAG_FIN});
+        // Takes the referenced double as the value, which it only reads; refuses a negative.
+        addMethod(u"Keep", 1, [this](const DispatchArgs& a) {
+            const double kept = a.asDouble(0);
+            if (kept < 0)
+                throw ServerException("Отрицательное значение", "KrepiksBusTest", hr(0x80040202));
+            value_ = static_cast<int32_t>(kept);
+        });
+        setParameterFlags(u"Keep", {PARAMFLAG_FIN});
         addMethod(u"Half", 1,
                   [](const DispatchArgs& a) { return Variant::fromDouble(a.asDouble(0) / 2); });
         addMethod(u"Fail", 0, [](const DispatchArgs&) -> Variant {

@@ -1,8 +1,9 @@
 // What crosses the bus: bus names, the value lists, and a server facing malformed requests.
-#include "bus_fixture.h"
 #include "automation/bus/protocol.h"
+#include "bus_fixture.h"
 #include "test_app.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QRegularExpression>
@@ -105,16 +106,69 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
     EXPECT_EQ(names(clients), RPC_E_DISCONNECTED) << "another client's handle";
     EXPECT_EQ(names(12345), RPC_E_DISCONNECTED);
 
-    const QDBusMessage wrongSignature = Ask("Invoke", {QVariant::fromValue(own)});
+    const QDBusMessage wrongSignature = Ask("InvokeAs", {QVariant::fromValue(own)});
     EXPECT_EQ(wrongSignature.type(), QDBusMessage::ErrorMessage);
 
-    QList<QVariant> garbled{QVariant::fromValue(own), 1, QVariant::fromValue<quint32>(0),
-                            QVariant::fromValue<quint16>(DISPATCH_METHOD), true};
+    QList<QVariant> garbled{QVariant::fromValue(own),
+                            QString(),
+                            1,
+                            QVariant::fromValue<quint32>(0),
+                            QVariant::fromValue<quint16>(DISPATCH_METHOD),
+                            true,
+                            QVariant::fromValue<quint64>(0)};
     garbled << Lists({VT_BSTR}, {1000}, {0}, {'a'});
     garbled << QVariant::fromValue(QList<qint32>{});
-    const QDBusMessage refused = Ask("Invoke", garbled);
+    const QDBusMessage refused = Ask("InvokeAs", garbled);
     EXPECT_EQ(refused.type(), QDBusMessage::ErrorMessage);
     EXPECT_EQ(refused.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+
+    // A run of posted calls whose parts disagree is refused whole: the good put in it does
+    // not happen either.
+    const auto run = [&](QList<quint32> valueCounts, QList<quint64> promises,
+                         QList<quint64> releaseCounts = {}) {
+        QList<QVariant> args{
+            QVariant::fromValue(QList<quint64>{own, own}),
+            QStringList{QStringLiteral("Value"), QStringLiteral("Value")},
+            QVariant::fromValue(QList<qint32>{0, 0}),
+            QVariant::fromValue(QList<quint32>{0, 0}),
+            QVariant::fromValue(QList<quint16>{DISPATCH_PROPERTYPUT, DISPATCH_PROPERTYPUT}),
+            QVariant::fromValue(QList<bool>{false, false}),
+            QVariant::fromValue(promises),
+            QVariant::fromValue(valueCounts)};
+        args << Lists({VT_I4, VT_I4}, {41, 42}, {0, 0}, {});
+        args << QVariant::fromValue(QList<quint32>{1, 1})
+             << QVariant::fromValue(QList<qint32>{DISPID_PROPERTYPUT, DISPID_PROPERTYPUT})
+             << QVariant::fromValue(QList<quint64>{}) << QVariant::fromValue(releaseCounts);
+        return Ask("PostRun", args);
+    };
+    const auto valueOf = [&] {
+        QList<QVariant> get{QVariant::fromValue(own),
+                            QStringLiteral("Value"),
+                            0,
+                            QVariant::fromValue<quint32>(0),
+                            QVariant::fromValue<quint16>(DISPATCH_PROPERTYGET),
+                            true,
+                            QVariant::fromValue<quint64>(0)};
+        get << Lists({}, {}, {}, {}) << QVariant::fromValue(QList<qint32>{});
+        const QDBusMessage reply = Ask("InvokeAs", get);
+        return reply.type() == QDBusMessage::ReplyMessage
+                   ? qdbus_cast<QList<qint64>>(reply.arguments()[2]).value(0, -1)
+                   : -1;
+    };
+    for (const auto& [counts, promises] : std::vector<std::pair<QList<quint32>, QList<quint64>>>{
+             {{1, 2}, {0, 0}}, {{0, 1}, {0, 0}}, {{1}, {0, 0}}, {{1, 1}, {0, 7}}}) {
+        const QDBusMessage bad = run(counts, promises);
+        EXPECT_EQ(bad.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+            << bad.errorMessage().toStdString();
+    }
+    EXPECT_EQ(run({1, 1}, {0, 0}, {1}).errorName(),
+              QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"))
+        << "a release without its handle";
+    EXPECT_EQ(valueOf(), 0);
+    const QDBusMessage good = run({1, 1}, {0, 0});
+    ASSERT_EQ(good.type(), QDBusMessage::ReplyMessage) << good.errorMessage().toStdString();
+    EXPECT_EQ(qdbus_cast<QList<qint32>>(good.arguments()[0]), (QList<qint32>{S_OK, S_OK}));
+    EXPECT_EQ(valueOf(), 42) << "carried out in order";
 
     QDBusMessage release = QDBusMessage::createMethodCall(
         BusNameForProgId(TestProgId), QString::fromLatin1(ObjectPath),
