@@ -47,6 +47,10 @@ ClickedBuild RunClickedBuild(const QString& program, const QString& folder,
     const QString report = records.filePath(QStringLiteral("report.json"));
     const QString trace = records.filePath(QStringLiteral("trace.jsonl"));
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KREPIKS_BUILD_CLICKER));
+    // A sanitizer build would refuse the clicker ahead of its own runtime.
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS")) +
+                           QStringLiteral(":verify_asan_link_order=0"));
     environment.insert(QStringLiteral("KREPIKS_CLICKER_REPORT"), report);
     environment.insert(QStringLiteral("KREPIKS_AUTOMATION_TRACE"), trace);
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
