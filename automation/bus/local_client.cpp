@@ -206,6 +206,20 @@ std::optional<Channel> ReachableChannel(const QString& server) {
     return channel;
 }
 
+// The channel a call to server goes on, once the deferred calls that must go before it are
+// settled: those to another server always, and when server cannot be reached, those to it
+// too, so that their own failure is the one reported. None, with E_SKIPPED when an earlier
+// call failed or RPC_S_SERVER_UNAVAILABLE, in failure.
+std::optional<Channel> ChannelAfterDeferred(const QString& server, HRESULT* failure) {
+    *failure = E_SKIPPED;
+    if (HasDeferredCalls() && deferredTo != server && !SettleDeferredCalls().ok())
+        return std::nullopt;
+    std::optional<Channel> channel = ReachableChannel(server);
+    if (!channel && !(HasDeferredCalls() && !SettleDeferredCalls().ok()))
+        *failure = RPC_S_SERVER_UNAVAILABLE;
+    return channel;
+}
+
 QDBusPendingCall Send(const Channel& channel, const char* method,
                       const QList<QVariant>& arguments) {
     return channel.connection.asyncCall(MethodCall(channel.service, QString::fromLatin1(ObjectPath),
@@ -232,16 +246,10 @@ void SendOpenRun();
 // while it travels; to another server, they are settled before it is sent.
 Answer CallServer(const QString& server, const char* method, const QList<QVariant>& arguments,
                   const char* replySignature) {
-    Answer skipped;
-    skipped.skipped = true;
-    if (HasDeferredCalls() && deferredTo != server && !SettleDeferredCalls().ok())
-        return skipped;
-    const std::optional<Channel> channel = ReachableChannel(server);
-    if (!channel) {
-        if (HasDeferredCalls() && !SettleDeferredCalls().ok())
-            return skipped;
-        return {RPC_S_SERVER_UNAVAILABLE, {}, false};
-    }
+    HRESULT failure = S_OK;
+    const std::optional<Channel> channel = ChannelAfterDeferred(server, &failure);
+    if (!channel)
+        return failure == E_SKIPPED ? Answer{S_OK, {}, true} : Answer{failure, {}, false};
     SendOpenRun(); // what was posted before this call is carried out before it
     QDBusPendingCall pending = Send(*channel, method, arguments);
     const bool settled = !HasDeferredCalls() || SettleDeferredCalls().ok();
@@ -804,14 +812,10 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
     if (posted) {
         RemoteObject* promise = result ? NewPromise(server_) : nullptr;
         DispatchPtr held = DispatchPtr::attach(promise);
-        if (HasDeferredCalls() && deferredTo != server_ && !SettleDeferredCalls().ok())
-            return E_SKIPPED;
-        const std::optional<Channel> channel = ReachableChannel(server_);
-        if (!channel) {
-            if (HasDeferredCalls() && !SettleDeferredCalls().ok())
-                return E_SKIPPED;
-            return RPC_S_SERVER_UNAVAILABLE;
-        }
+        HRESULT failure = S_OK;
+        const std::optional<Channel> channel = ChannelAfterDeferred(server_, &failure);
+        if (!channel)
+            return failure;
         if (openRun && openRun->server() != server_)
             SendOpenRun();
         if (!openRun) {
