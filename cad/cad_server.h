@@ -25,6 +25,9 @@ public:
     virtual ~SessionView() = default;
     // Documents, the active document, a document's geometry or the view changed.
     virtual void sessionChanged() = 0;
+    // The clients hold nothing of this application but the application itself: what they
+    // were doing has ended, and what it changed can be shown without waiting for more.
+    virtual void clientsDone() {}
 };
 
 using SessionViewFactory = std::function<std::unique_ptr<SessionView>(CadSession& session)>;

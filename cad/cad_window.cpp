@@ -91,6 +91,10 @@ public:
         if (window_)
             window_->scheduleRefresh();
     }
+    void clientsDone() override {
+        if (window_)
+            window_->refreshSoon();
+    }
 
 private:
     QPointer<CadWindow> window_;
@@ -147,7 +151,7 @@ CadWindow::CadWindow(std::shared_ptr<CadSession> session) : session_(std::move(s
     refreshTimer_.setTimerType(Qt::PreciseTimer);
     connect(&refreshTimer_, &QTimer::timeout, this, &CadWindow::refreshNow);
     connect(view_, &PartView::painted, this, [this] {
-        if (refreshTimer_.isActive())
+        if (refreshPending())
             return;
         showsLatest_ = true;
         emit shown();
@@ -168,9 +172,20 @@ void CadWindow::scheduleRefresh() {
     if (!refreshTimer_.isActive())
         firstUnshown_ = now;
     showsLatest_ = false;
-    const auto due = std::max(std::min(now + Quiet, firstUnshown_ + Longest),
-                              lastRefresh_ + RefreshSpacing);
+    const auto due =
+        std::max(std::min(now + Quiet, firstUnshown_ + Longest), lastRefresh_ + RefreshSpacing);
     refreshTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(std::max(due - now, 0ns)));
+    if (session_)
+        view_->prepare(session_->activeDocument());
+}
+
+void CadWindow::refreshSoon() {
+    if (!refreshTimer_.isActive())
+        return;
+    refreshTimer_.stop();
+    refreshQueued_ = true;
+    // From the event loop: the answer to the call that brought this leaves first.
+    QMetaObject::invokeMethod(this, &CadWindow::refreshNow, Qt::QueuedConnection);
 }
 
 void CadWindow::releaseSession() {
@@ -180,6 +195,7 @@ void CadWindow::releaseSession() {
 
 void CadWindow::refreshNow() {
     refreshTimer_.stop();
+    refreshQueued_ = false;
     if (!session_)
         return;
     lastRefresh_ = std::chrono::steady_clock::now();

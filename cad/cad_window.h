@@ -32,10 +32,12 @@ public:
     // The session changed; the window catches up once the changes pause (at most a few
     // times a second while they go on), so a build of hundreds of calls is drawn once.
     void scheduleRefresh();
+    // The changes have ended (the clients are done): what waits is shown at once.
+    void refreshSoon();
     void refreshNow();
     // Whether a change waits to be shown; whether the view has been painted since the last
     // change, and the signal when it has.
-    bool refreshPending() const { return refreshTimer_.isActive(); }
+    bool refreshPending() const { return refreshTimer_.isActive() || refreshQueued_; }
     bool showsLatest() const { return showsLatest_; }
 
 signals:
@@ -64,6 +66,7 @@ private:
     QAction* saveStep_;
     QAction* saveStl_;
     QTimer refreshTimer_;
+    bool refreshQueued_ = false;
     // The template failure the person has moved on from by choosing a document.
     int dismissedFailure_ = 0;
     std::chrono::steady_clock::time_point firstUnshown_, lastRefresh_;

@@ -71,7 +71,14 @@ int Serve(int argc, char** argv, std::chrono::steady_clock::time_point started) 
             QCoreApplication::quit();
         }
     };
-    server.afterCall(endWithApplication);
+    server.afterCall([&] {
+        endWithApplication();
+        // A client that has let go of all but the application has finished its build.
+        if (server.handleCount() <= server.clientCount())
+            if (const auto session = krepiks::cad::RunningCadSession())
+                if (krepiks::cad::SessionView* view = session->view())
+                    view->clientsDone();
+    });
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, endWithApplication);
     watch.start(200);

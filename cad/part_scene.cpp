@@ -2,7 +2,6 @@
 
 #include <Aspect_DisplayConnection.hxx>
 #include <BRepBndLib.hxx>
-#include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRep_Builder.hxx>
 #include <Graphic3d_Camera.hxx>
@@ -11,9 +10,9 @@
 #include <Prs3d_LineAspect.hxx>
 #include <Standard_Failure.hxx>
 #include <TopoDS_Compound.hxx>
+#include <TopoDS_Edge.hxx>
 #include <V3d.hxx>
 #include <Xw_Window.hxx>
-#include <numbers>
 
 namespace krepiks::cad {
 namespace {
@@ -137,6 +136,11 @@ void PartScene::follow(const std::shared_ptr<PartDocument>& doc) {
         redraw();
 }
 
+void PartScene::prepare(const std::shared_ptr<PartDocument>& doc) {
+    if (doc)
+        mesher_.offer(doc->body());
+}
+
 void PartScene::rebuild(const PartDocument& doc) {
     context_->RemoveAll(false);
     shown_.clear();
@@ -146,12 +150,9 @@ void PartScene::rebuild(const PartDocument& doc) {
     sketch_ = doc.activeSketch();
     sketchLines_ = 0;
     if (!body_.IsNull()) {
-        // The view meshes a copy, so the triangulation saved as STL never depends on what was
-        // shown.
-        Handle(AIS_Shape) body = new AIS_Shape(BRepBuilderAPI_Copy(body_, false).Shape());
+        Handle(AIS_Shape) body = new AIS_Shape(mesher_.meshed(body_));
         const Handle(Prs3d_Drawer)& drawer = body->Attributes();
-        drawer->SetDeviationAngle(5 * std::numbers::pi / 180);
-        drawer->SetDeviationCoefficient(0.0005);
+        StyleBody(drawer);
         drawer->SetFaceBoundaryDraw(true);
         drawer->SetFaceBoundaryAspect(
             new Prs3d_LineAspect(Colour(40, 44, 56), Aspect_TOL_SOLID, 1.5));
@@ -209,11 +210,14 @@ void PartScene::orient(const Rotation& r) {
 }
 
 void PartScene::fitAll() {
+    // Drawn by the caller, once: fitting would otherwise draw the whole scene on its own.
+    const bool immediate = view_->SetImmediateUpdate(false);
     if (bounds_.IsVoid())
         view_->FitAll(0.05, false);
     else
         view_->FitAll(bounds_, 0.05, false);
     view_->ZFitAll();
+    view_->SetImmediateUpdate(immediate);
 }
 
 void PartScene::resized() {

@@ -3,6 +3,7 @@
 // presentations of a document's body, reference axes and open sketch. The view follows the
 // document's orientation; no window toolkit, the widget hosting it passes the window handle
 // and the mouse.
+#include "cad/body_mesher.h"
 #include "cad/part_document.h"
 
 #include <AIS_InteractiveContext.hxx>
@@ -39,6 +40,9 @@ public:
     // Catches up with doc (null: an empty view): presentations when its geometry changed,
     // the camera when its orientation or its count of zooms to fit changed. Draws.
     void follow(const std::shared_ptr<PartDocument>& doc);
+    // doc changed and will be followed soon: its body is meshed meanwhile, off this thread.
+    void prepare(const std::shared_ptr<PartDocument>& doc);
+    const BodyMesher& mesher() const { return mesher_; }
     void fitAll();
     void resized();
     void redraw();
@@ -62,6 +66,7 @@ private:
     void rebuild(const PartDocument& doc);
     void orient(const Rotation& rotation);
 
+    BodyMesher mesher_;
     Handle(V3d_Viewer) viewer_;
     Handle(V3d_View) view_;
     Handle(AIS_InteractiveContext) context_;

@@ -186,6 +186,11 @@ void PartView::refresh() {
     }
 }
 
+void PartView::prepare(const std::shared_ptr<PartDocument>& doc) {
+    if (PartScene* shown = scene())
+        shown->prepare(doc);
+}
+
 void PartView::addStandardViews(QMenu* menu) {
     for (const StandardView& standard : StandardViews) {
         QAction* action =

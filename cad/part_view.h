@@ -25,6 +25,8 @@ public:
     const std::shared_ptr<PartDocument>& document() const { return doc_; }
     // The document changed: show it again. Only what changed is shown anew.
     void refresh();
+    // doc changed and will be shown soon: what takes long is done meanwhile, off this thread.
+    void prepare(const std::shared_ptr<PartDocument>& doc);
     // OpenCASCADE's scene: null where there is no OpenGL, and until the view is first painted.
     PartScene* scene() const;
     // Front, top, right and isometric, each turning the document's view and fitting it.

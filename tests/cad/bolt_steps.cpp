@@ -48,8 +48,13 @@ std::vector<Pt> ShankProfile(const BoltDims& d) {
             {p4x, d.d0 / 2}, {d.L - d.L3, d.d2 / 2}, {d.L, d.d2 / 2}, {d.L, 0}};
 }
 
-StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last) {
+StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last,
+                      const std::function<void()>& afterFeature) {
     StepResults r;
+    const auto changed = [&] {
+        if (afterFeature)
+            afterFeature();
+    };
     const double angle = 6.28318530718;
     std::vector<Pt> p = ShankProfile(d);
     for (Pt& q : p)
@@ -61,6 +66,7 @@ StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last) {
     doc.selectById("Line8@Эскиз1", "EXTSKETCHSEGMENT", 20, 0, 0, true, 4);
     doc.selectById("Эскиз1", "SKETCH", 0, 0, 0, true, 0);
     r.revolve = doc.featureRevolve({angle, false, 0, 0, true});
+    changed();
     if (last == Stage::Revolve)
         return r;
 
@@ -76,6 +82,7 @@ StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last) {
     extrusion.depth = d.K / 1000;
     extrusion.depth2 = 0.01;
     r.extrusion = doc.featureExtrusion(extrusion);
+    changed();
     if (last == Stage::Extrusion)
         return r;
 
@@ -106,6 +113,7 @@ StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last) {
     doc.selectById("Ось1", "AXIS", ax, ay, az, true, 4);
     doc.selectById("Эскиз3", "SKETCH", 0, 0, 0, true, 0);
     r.chamfer = doc.featureRevolveCut({angle, false, 0, 0, true});
+    changed();
     doc.clearSelection();
     doc.zoomToFit();
     return r;

@@ -1,11 +1,12 @@
 #pragma once
 // The bolt build's geometry steps, issued straight on a part document with the values the
 // build script sends, so the geometry can be checked stage by stage without automation.
-#include "model/bolt.h"
 #include "automation/invoke.h"
 #include "cad/part_document.h"
+#include "model/bolt.h"
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,10 @@ automation::Variant Call(automation::IDispatch* object, const std::u16string& me
                          std::vector<automation::Variant> args = {},
                          automation::CallKind kind = automation::CallKind::Method);
 
-// Runs the script's geometry calls up to and including stage.
-StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last = Stage::Chamfer);
+// Runs the script's geometry calls up to and including stage; afterFeature, when given, after
+// each feature that changes the body.
+StepResults BuildBolt(PartDocument& doc, const BoltDims& d, Stage last = Stage::Chamfer,
+                      const std::function<void()>& afterFeature = {});
 
 // The shipped template.
 PartTemplate ShippedTemplate();

@@ -236,6 +236,24 @@ TEST_F(Window, ChangesInQuickSuccessionAreDrawnAtABoundedRate) {
     EXPECT_GE(paints, 1);
 }
 
+// Once the clients are done there is nothing to wait for: the last change is shown as soon
+// as the event loop turns, without the pause that otherwise tells the calls have stopped.
+TEST_F(Window, WhenTheClientsAreDoneTheLastChangeIsShownAtOnce) {
+    CadWindow* window = Build();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->showsLatest(); }, 60000));
+    session->activeDocument()->rotateAboutCenter(0.001, 0);
+    ASSERT_FALSE(window->showsLatest());
+    ASSERT_TRUE(window->refreshPending());
+    // Posted events only: no timer fires here.
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(window->showsLatest()) << "still waiting for the calls to pause";
+    session->view()->clientsDone();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(window->showsLatest());
+    EXPECT_FALSE(window->refreshPending());
+}
+
 TEST_F(Window, ClickingADocumentShowsIt) {
     CadWindow* window = Build(SampleVariants().front());
     ASSERT_NE(window, nullptr);
