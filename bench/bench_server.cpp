@@ -1,10 +1,10 @@
 #include "bench_server.h"
 
-#include "model/solidworks.h"
-#include "null_server.h"
 #include "automation/bus/local_client.h"
 #include "automation/bus/local_server.h"
 #include "cad/cad_server.h"
+#include "model/solidworks.h"
+#include "null_server.h"
 #include "support/private_bus.h"
 
 #include <QCoreApplication>

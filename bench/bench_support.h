@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QWidget;
@@ -18,6 +19,11 @@ class QWidget;
 namespace benchmark {
 class State;
 }
+
+namespace krepiks {
+class TForm2;
+class TForm4;
+} // namespace krepiks
 
 namespace krepiks::bench {
 
@@ -90,6 +96,27 @@ protected:
 private:
     QPointer<QWidget> widget_; // may go before the watch
     bool painted_ = false;
+};
+
+// The table window of a design window of its own, on the catalogue its connection opened
+// when made (the file in folder, or the server the client settings name then), opened as
+// the menu opens it until its grid has painted.
+class TableWindowTurn {
+public:
+    explicit TableWindowTurn(const QString& folder);
+    ~TableWindowTurn();
+    TableWindowTurn(const TableWindowTurn&) = delete;
+    TableWindowTurn& operator=(const TableWindowTurn&) = delete;
+
+    // One opening; false, with why, when the grid never painted.
+    bool open(double* seconds, std::string* error);
+    int rowsRead() const;
+
+private:
+    QString folder_;
+    TForm4* design_;
+    TForm2* table_;
+    std::unique_ptr<PaintWatch> grid_;
 };
 
 // The floor of a build: the bolt made by direct OpenCASCADE calls in one function, once per

@@ -4,13 +4,13 @@
 // packed, so the ratio is what late binding (a name lookup per call, packing, the trace hook) adds
 // to a call. Over the bus the floor is a bare round trip to the same server program; a late-bound
 // call makes two (the name, then the call).
+#include "automation/bus/protocol.h"
 #include "bench_server.h"
 #include "bench_support.h"
 #include "model/bolt.h"
 #include "model/ole_call.h"
 #include "model/solidworks.h"
 #include "null_server.h"
-#include "automation/bus/protocol.h"
 #include "ratio_reporter.h"
 
 #include <QDBusConnection>

@@ -65,38 +65,62 @@ void FillVariantList(benchmark::State& state, const TimedRun& reference) {
     FlushDeletes();
 }
 
+TableWindowTurn::TableWindowTurn(const QString& folder)
+    : folder_(folder), design_(nullptr), table_(nullptr) {
+    const InFolder in(folder_);
+    design_ = new TForm4();
+    Form4 = design_;
+    table_ = new TForm2();
+    grid_ = std::make_unique<PaintWatch>(table_->DBGrid1->viewport());
+}
+
+TableWindowTurn::~TableWindowTurn() {
+    grid_.reset();
+    Form2 = nullptr;
+    delete table_;
+    Form4 = nullptr;
+    delete design_;
+    FlushDeletes();
+}
+
+bool TableWindowTurn::open(double* seconds, std::string* error) {
+    const InFolder in(folder_);
+    Form4 = design_;
+    Form2 = table_;
+    grid_->reset();
+    const auto start = Clock::now();
+    // As the menu opens it, without blocking in a modal loop of its own.
+    table_->show();
+    const bool painted = grid_->wait();
+    *seconds = SecondsSince(start);
+    table_->hide();
+    QCoreApplication::processEvents();
+    if (!painted)
+        *error = "the grid never painted";
+    return painted;
+}
+
+int TableWindowTurn::rowsRead() const {
+    return table_->ADOQuery1->rowCount();
+}
+
 void OpenTableWindow(benchmark::State& state) {
     const int variants = static_cast<int>(state.range(0));
-    const InFolder folder(CatalogueFolder(variants));
-    auto* design = new TForm4();
-    Form4 = design;
-    auto* table = new TForm2();
-    Form2 = table;
-    PaintWatch grid(table->DBGrid1->viewport());
-    int rowsRead = 0;
+    TableWindowTurn turn(CatalogueFolder(variants));
     for (auto _ : state) {
-        grid.reset();
-        const auto start = Clock::now();
-        // As the menu opens it, without blocking in a modal loop of its own.
-        table->show();
-        const bool painted = grid.wait();
-        state.SetIterationTime(SecondsSince(start));
-        rowsRead = table->ADOQuery1->rowCount();
-        table->hide();
-        QCoreApplication::processEvents();
-        if (!painted) {
-            state.SkipWithError("the grid never painted");
+        double seconds = 0;
+        std::string error;
+        const bool opened = turn.open(&seconds, &error);
+        state.SetIterationTime(seconds);
+        if (!opened) {
+            state.SkipWithError(error.c_str());
             break;
         }
     }
+    const int rowsRead = turn.rowsRead();
     state.counters["rows_read"] = rowsRead;
     if (rowsRead == 0 || (variants > 1000 && rowsRead >= variants))
         state.SkipWithError("the grid read every row before its first screen");
-    Form2 = nullptr;
-    delete table;
-    Form4 = nullptr;
-    delete design;
-    FlushDeletes();
 }
 
 namespace {

@@ -61,7 +61,7 @@ public:
         fetch(QStringLiteral("begin; declare krepiks_rows binary no scroll cursor for %1; "
                              "fetch forward %2 from krepiks_rows")
                   .arg(select)
-                  .arg(Batch));
+                  .arg(FirstBatch));
         for (int i = 0; i < PQnfields(batch_.get()); ++i)
             record_.append(QSqlField(QString::fromUtf8(PQfname(batch_.get(), i))));
     }
@@ -74,11 +74,12 @@ public:
         if (!batch_)
             return false;
         if (index_ >= PQntuples(batch_.get())) {
-            if (PQntuples(batch_.get()) < Batch) {
+            if (PQntuples(batch_.get()) < (fetched_ ? Batch : FirstBatch)) {
                 end();
                 return false;
             }
             fetch(QStringLiteral("fetch forward %1 from krepiks_rows").arg(Batch));
+            fetched_ = true;
             if (PQntuples(batch_.get()) == 0) {
                 end();
                 return false;
@@ -92,7 +93,9 @@ public:
     }
 
 private:
-    static constexpr int Batch = 512;
+    // The first batch is what the table window's first screen reads; the rest come in
+    // larger ones, for a reading of the whole table.
+    static constexpr int FirstBatch = 256, Batch = 2048;
 
     void fetch(const QString& text) {
         batch_.reset(PQexec(connection_, text.toUtf8().constData()));
@@ -118,6 +121,7 @@ private:
     PGconn* connection_;
     server::Result batch_{nullptr, &PQclear};
     int index_ = 0;
+    bool fetched_ = false; // beyond the first batch
     QSqlRecord record_;
 };
 

@@ -165,3 +165,20 @@ TEST_F(ServerTable, AnEmptyCellFilledInIsStored) {
     expectAnEmptyCellFilled({[this](const QString& sql) { server().exec(sql); },
                              [this](const QString& sql) { return server().scalar(sql); }});
 }
+
+// Read in batches from the server: the first screen's, then larger ones, to the last row.
+TEST_F(ServerTable, ReadingToTheEndBringsEveryRowInOrder) {
+    server().exec("insert into Размеры (isp, d0, d1, d2, D, R, K, L, L2, L3, a, b, c, S, e) "
+                  "select 'X' || n, d0, d1, d2, D, R, K, L, L2, L3, a, b, c, S, e "
+                  "from Размеры, generate_series(1, 200) as n");
+    const int rows = server().scalar("select count(*) from Размеры").toInt();
+    ASSERT_GT(rows, 2400);
+    open();
+    EXPECT_LT(query()->rowCount(), rows) << "the first screen reads only what it shows";
+    query()->Last();
+    EXPECT_EQ(query()->RecordCount(), rows);
+    EXPECT_EQ(cell(rows - 1, "isp"),
+              server().scalar("select isp from Размеры order by id desc limit 1"));
+    EXPECT_EQ(cell(256, "isp"),
+              server().scalar("select isp from Размеры order by id offset 256 limit 1"));
+}
