@@ -12,8 +12,6 @@
 #include <TopoDS.hxx>
 #include <cmath>
 #include <numbers>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace krepiks::cad {
 
@@ -157,9 +155,8 @@ BodyMesher::Work BodyMesher::lastWork() const {
 }
 
 void BodyMesher::run() {
-    // Below the thread that answers calls: a build's calls go first, the mesh takes what
-    // is left of the cores.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    // Not lowered in priority: the thread that answers calls waits for it at the end, and
+    // could not raise it again.
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [&] { return ending_ || !next_.body.IsNull(); });
