@@ -163,11 +163,9 @@ void BodyMesher::run() {
         if (ending_)
             return;
         current_ = std::exchange(next_, {});
-        busy_ = true;
         lock.unlock();
         const Work work = mesh(current_);
         lock.lock();
-        busy_ = false;
         lastWork_ = work;
         done_ = std::exchange(current_, {});
         changed_.notify_all();

@@ -57,7 +57,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool ending_ = false;
-    bool busy_ = false;
     Job next_, current_, done_;
     Work lastWork_;
     // The faces of the last body meshed, by the document's face: their meshed copies, and
