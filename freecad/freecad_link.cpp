@@ -94,10 +94,9 @@ bool FreeCadLink::ensureRunning(std::string* error) {
 }
 
 bool FreeCadLink::post(const std::string& expression, std::string& why) {
-    if (process_.send(expression))
+    if (process_.send(expression, &why))
         return true;
     failed_ = true;
-    why = "FreeCAD ended";
     return false;
 }
 
