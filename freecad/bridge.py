@@ -182,7 +182,11 @@ def describe(key):
             n = o.Placement.Rotation.multVec(App.Vector(0, 0, 1))
             lines.append("normal\t%s\t%.9f %.9f %.9f" % (o.Label, n.x, n.y, n.z))
     lines.append("recomputes\t%d" % _recomputes.count.get(doc.Name, 0))
-    lines.append("volume\t%r\t%d" % (body.Shape.Volume, 1 if body.Shape.isValid() else 0))
+    # A body whose last feature failed has no shape at all.
+    shape = body.Shape
+    made = not shape.isNull()
+    lines.append("volume\t%r\t%d" % (shape.Volume if made else 0.0,
+                                       1 if made and shape.isValid() else 0))
     return "\n".join(lines)
 
 
