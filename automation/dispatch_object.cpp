@@ -19,6 +19,22 @@ std::u16string FoldMemberName(const std::u16string& name) {
     return folded;
 }
 
+namespace {
+thread_local int unawaitedCalls = 0;
+} // namespace
+
+bool CallerWaits() {
+    return unawaitedCalls == 0;
+}
+
+UnawaitedCall::UnawaitedCall() {
+    ++unawaitedCalls;
+}
+
+UnawaitedCall::~UnawaitedCall() {
+    --unawaitedCalls;
+}
+
 // ---- DispatchArgs ----------------------------------------------------------------------------
 
 const Variant& DispatchArgs::operator[](size_t i) const {

@@ -185,4 +185,19 @@ private:
 // Member names compare like this: ASCII and Cyrillic letters without regard to case.
 std::u16string FoldMemberName(const std::u16string& name);
 
+// Whether whoever made the call being served on this thread takes its outcome now. Calls in
+// this program always are waited on; a transport that carries a call its caller goes on
+// from (one of a run of posted calls that more follow before the caller looks at their
+// outcome) serves it inside an UnawaitedCall, so that a server may leave work the call
+// started to finish until a call that is waited on.
+bool CallerWaits();
+
+class UnawaitedCall {
+public:
+    UnawaitedCall();
+    ~UnawaitedCall();
+    UnawaitedCall(const UnawaitedCall&) = delete;
+    UnawaitedCall& operator=(const UnawaitedCall&) = delete;
+};
+
 } // namespace automation

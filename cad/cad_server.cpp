@@ -58,7 +58,7 @@ public:
             return hr;
         // The follower may end the session and with it this object's last reference.
         const std::shared_ptr<CadSession> keep = session_;
-        return keep->callFollower_(excepInfo);
+        return keep->callFollower_(automation::CallerWaits(), excepInfo);
     }
 
 protected:

@@ -77,11 +77,13 @@ public:
 
     // For a program that carries this application's documents into another CAD program.
     // The loader reads each template in place of LoadPartTemplate. The follower runs after
-    // every call on an object of this application that succeeded; an error it returns (with
-    // excepInfo filled in for DISP_E_EXCEPTION) becomes the call's.
+    // every call on an object of this application that succeeded, told whether the caller
+    // takes the call's outcome now (automation::CallerWaits) or goes on from it; an error it
+    // returns (with excepInfo filled in for DISP_E_EXCEPTION) becomes the call's.
     using TemplateLoader =
         std::function<std::optional<PartTemplate>(const std::string& path, TemplateError* error)>;
-    using CallFollower = std::function<automation::HRESULT(automation::EXCEPINFO* excepInfo)>;
+    using CallFollower =
+        std::function<automation::HRESULT(bool callerWaits, automation::EXCEPINFO* excepInfo)>;
     void setTemplateLoader(TemplateLoader loader) { templateLoader_ = std::move(loader); }
     void setCallFollower(CallFollower follower) { callFollower_ = std::move(follower); }
 

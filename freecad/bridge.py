@@ -15,6 +15,20 @@ import Sketcher
 _docs = {}
 _objects = {}  # (document, the id krepiks-freecad gave it) -> the FreeCAD object
 _built = {}  # document -> its undo count when krepiks-freecad last changed it
+_unchecked = {}  # document -> the features made since its last recompute
+
+
+class _Recomputes:
+    # Counts every recompute of each document, whoever asks for it, for describe to say.
+    def __init__(self):
+        self.count = {}
+
+    def slotRecomputedDocument(self, doc):
+        self.count[doc.Name] = self.count.get(doc.Name, 0) + 1
+
+
+_recomputes = _Recomputes()
+App.addDocumentObserver(_recomputes)
 
 
 def _new(key, ident, type_id, name, label):
@@ -101,13 +115,23 @@ def datum_line(key, ident, label, base, direction):
     return d.Name
 
 
-def _finish(key, feature):
-    doc, body = _docs[key]
+def _made(key, feature):
+    # Made once the document is recomputed: krepiks-freecad asks for that when its client
+    # waits, not after every feature.
+    _unchecked.setdefault(key, []).append(feature)
+    return feature.Name
+
+
+def recompute(key):
+    # One recompute for everything sent since the last, then each feature made since is
+    # checked, in the order made.
+    doc, _ = _docs[key]
+    made, _unchecked[key] = _unchecked.get(key, []), []
     doc.recompute()
-    if not feature.isValid():
-        raise RuntimeError("FreeCAD could not make %s" % feature.Label)
+    for feature in made:
+        if not feature.isValid():
+            raise RuntimeError("FreeCAD could not make %s" % feature.Label)
     _built[key] = doc.UndoCount
-    return "%r %d" % (body.Shape.Volume, 1 if body.Shape.isValid() else 0)
 
 
 def revolution(key, ident, type_id, label, profile, axis, degrees, reversed_, midplane):
@@ -119,7 +143,7 @@ def revolution(key, ident, type_id, label, profile, axis, degrees, reversed_, mi
     f.Reversed = reversed_
     f.Midplane = midplane
     sketch.Visibility = False
-    return _finish(key, f)
+    return _made(key, f)
 
 
 def pad(key, ident, label, profile, length, length2, reversed_, midplane):
@@ -133,7 +157,7 @@ def pad(key, ident, label, profile, length, length2, reversed_, midplane):
     f.Reversed = reversed_
     f.Midplane = midplane
     sketch.Visibility = False
-    return _finish(key, f)
+    return _made(key, f)
 
 
 def zoom_to_fit(key):
@@ -146,7 +170,8 @@ def zoom_to_fit(key):
 
 def describe(key):
     # Whether the window shows it, one line per object (name, type, label, valid), the
-    # normal of each sketch, then the body's volume and validity.
+    # normal of each sketch, how often the document was recomputed, then the body's volume
+    # and validity.
     doc, body = _docs[key]
     lines = ["gui\t%d" % (1 if App.GuiUp else 0)]
     lines += ["%s\t%s\t%s\t%d" % (o.Name, o.TypeId, o.Label, 1 if o.isValid() else 0)
@@ -156,7 +181,12 @@ def describe(key):
         if o.TypeId == "Sketcher::SketchObject":
             n = o.Placement.Rotation.multVec(App.Vector(0, 0, 1))
             lines.append("normal\t%s\t%.9f %.9f %.9f" % (o.Label, n.x, n.y, n.z))
-    lines.append("volume\t%r\t%d" % (body.Shape.Volume, 1 if body.Shape.isValid() else 0))
+    lines.append("recomputes\t%d" % _recomputes.count.get(doc.Name, 0))
+    # A body whose last feature failed has no shape at all.
+    shape = body.Shape
+    made = not shape.isNull()
+    lines.append("volume\t%r\t%d" % (shape.Volume if made else 0.0,
+                                       1 if made and shape.isValid() else 0))
     return "\n".join(lines)
 
 

@@ -63,8 +63,9 @@ FreeCadLink::FreeCadLink(std::shared_ptr<cad::CadSession> session) : session_(se
     session->setTemplateLoader([this](const std::string& path, cad::TemplateError* error) {
         return loadTemplate(path, error);
     });
-    session->setCallFollower(
-        [this](automation::EXCEPINFO* excepInfo) { return follow(excepInfo); });
+    session->setCallFollower([this](bool callerWaits, automation::EXCEPINFO* excepInfo) {
+        return follow(callerWaits, excepInfo);
+    });
 }
 
 FreeCadLink::~FreeCadLink() {
@@ -94,11 +95,34 @@ bool FreeCadLink::ensureRunning(std::string* error) {
 }
 
 bool FreeCadLink::post(const std::string& expression, std::string& why) {
-    if (process_.send(expression))
+    if (process_.send(expression, &why))
         return true;
     failed_ = true;
-    why = "FreeCAD ended";
     return false;
+}
+
+bool FreeCadLink::recompute(Mirror& mirror, std::string& why) {
+    mirror.changed = mirror.unchecked = false;
+    return post("recompute(" + PyText(mirror.key) + ")", why);
+}
+
+FreeCadProcess::Answer
+FreeCadLink::flush(bool everyChange, std::optional<FreeCadProcess::Clock::time_point> deadline) {
+    std::vector<Mirror*> changed;
+    for (auto& [doc, mirror] : mirrors_)
+        if (everyChange ? mirror.changed : mirror.unchecked)
+            changed.push_back(&mirror);
+    // In the order the documents were made, so that the first failure is the earliest.
+    std::sort(changed.begin(), changed.end(),
+              [](const Mirror* a, const Mirror* b) { return a->serial < b->serial; });
+    FreeCadProcess::Answer answer;
+    answer.channel = true;
+    for (Mirror* mirror : changed)
+        if (!recompute(*mirror, answer.text))
+            return answer;
+    answer = deadline ? process_.settle(process_.ready(), *deadline) : process_.settle(true);
+    failed_ = failed_ || (!answer.ok && answer.channel);
+    return answer;
 }
 
 FreeCadProcess::Clock::time_point FreeCadLink::callDeadline() {
@@ -152,6 +176,16 @@ std::optional<cad::PartTemplate> FreeCadLink::loadTemplate(const std::string& pa
         return fail(cad::TemplateFault::Unreadable, why);
     std::optional<std::string> planes;
     if (process_.ready()) {
+        // The answers to what was sent before are not the template's: a failure among them
+        // is the build's, for this call to report.
+        FreeCadProcess::Answer before = process_.settle(true, deadline);
+        if (!before.ok) {
+            failed_ = failed_ || before.channel;
+            const std::string earlier = before.text;
+            if (!unreported_)
+                unreported_ = std::move(before);
+            return fail(cad::TemplateFault::Unreadable, "'" + path + "': " + earlier);
+        }
         planes = ask("template_planes(" + PyText(path) + ")", why, deadline);
     } else {
         // FreeCAD's window may take longer to come up than a call may last; a headless
@@ -191,7 +225,7 @@ std::optional<cad::PartTemplate> FreeCadLink::loadTemplate(const std::string& pa
     return partTemplate;
 }
 
-HRESULT FreeCadLink::follow(automation::EXCEPINFO* excepInfo) {
+HRESULT FreeCadLink::follow(bool callerWaits, automation::EXCEPINFO* excepInfo) {
     const auto deadline = callDeadline();
     callDeadline_.reset();
     auto session = session_.lock();
@@ -212,7 +246,9 @@ HRESULT FreeCadLink::follow(automation::EXCEPINFO* excepInfo) {
                 break;
             }
             Mirror mirror;
-            mirror.key = "Part" + std::to_string(++documentCounter_);
+            mirror.serial = ++documentCounter_;
+            mirror.key = "Part" + std::to_string(mirror.serial);
+            mirror.changed = true;
             const std::string templatePath = std::exchange(pendingTemplate_, {});
             if (!post("new_document(" + PyText(mirror.key) + ", " + PyText(doc->title()) + ", " +
                           PyText(templatePath) + ")",
@@ -228,12 +264,22 @@ HRESULT FreeCadLink::follow(automation::EXCEPINFO* excepInfo) {
         }
     }
     if (ok && process_.running()) {
-        // Each call hears of what FreeCAD made of it, once FreeCAD is up; until then the
-        // requests wait in the pipe and the build goes on.
-        const FreeCadProcess::Answer answer = process_.settle(process_.ready(), deadline);
+        // A call the client goes on from takes only the answers already there. One it waits
+        // on hears what FreeCAD made of all that was sent, with the features made since the
+        // last recompute recomputed, once, and checked: only FreeCAD can say whether it could
+        // make them. That is as soon as FreeCAD is up; until then the requests wait in the
+        // pipe and the build goes on.
+        const FreeCadProcess::Answer answer =
+            callerWaits ? flush(false, deadline) : process_.settle(false, deadline);
         ok = answer.ok;
         failed_ = failed_ || answer.channel;
         why = answer.text;
+    }
+    // What FreeCAD said while no call was being answered came first.
+    if (unreported_) {
+        ok = false;
+        failed_ = failed_ || unreported_->channel;
+        why = std::exchange(unreported_, std::nullopt)->text;
     }
     if (ok && !templateFailure_.empty())
         return Raise(excepInfo, "FreeCAD не смог открыть шаблон детали: " +
@@ -269,6 +315,7 @@ bool FreeCadLink::flushLines(const cad::PartDocument& doc, Mirror& mirror, std::
                           ")",
                       why))
                 return false;
+            mirror.changed = true;
             lines.push_back(mirror.geometries[s]++);
         }
     }
@@ -289,11 +336,13 @@ bool FreeCadLink::sync(const cad::PartDocument& doc, Mirror& mirror, std::string
                           Vector(f.XDirection().XYZ()) + ", " + Vector(f.Direction().XYZ()) + ")",
                       why))
                 return false;
+            mirror.changed = true;
             ++mirror.sketches;
             mirror.lines.emplace_back();
             mirror.geometries.push_back(0);
             continue;
         }
+        mirror.changed = true;
         if (!flushLines(doc, mirror, why) || !feature(doc, record, mirror, why))
             return false;
     }
@@ -301,7 +350,9 @@ bool FreeCadLink::sync(const cad::PartDocument& doc, Mirror& mirror, std::string
         return false;
     if (doc.view().zoomsToFit != mirror.zooms) {
         mirror.zooms = doc.view().zoomsToFit;
-        if (process_.gui() && !post("zoom_to_fit(" + PyText(mirror.key) + ")", why))
+        // The view fits what FreeCAD has made of everything sent before.
+        if (process_.gui() && ((mirror.changed && !recompute(mirror, why)) ||
+                               !post("zoom_to_fit(" + PyText(mirror.key) + ")", why)))
             return false;
     }
     return true;
@@ -324,6 +375,7 @@ bool FreeCadLink::feature(const cad::PartDocument& doc, const cad::FeatureRecord
         why = "no sketch for " + record.name;
         return false;
     }
+    mirror.unchecked = true;
     const std::string ident = "\"f" + std::to_string(mirror.features + 1) + "\"";
     const std::string profile = "\"s" + std::to_string(in.profile + 1) + "\"";
     if (record.kind == cad::FeatureKind::Extrusion) {
@@ -366,6 +418,12 @@ std::string FreeCadLink::describe(const cad::PartDocument& doc) {
     const auto found = mirrors_.find(&doc);
     if (found == mirrors_.end() || !process_.running())
         return {};
+    // What FreeCAD says of the calls is for the client's next call to hear, not for this.
+    FreeCadProcess::Answer settled = flush(true, std::nullopt);
+    if (!settled.ok && !unreported_)
+        unreported_ = std::move(settled);
+    if (!process_.running())
+        return {};
     std::string why;
     return ask("describe(" + PyText(found->second.key) + ")", why).value_or(std::string());
 }
@@ -373,9 +431,14 @@ std::string FreeCadLink::describe(const cad::PartDocument& doc) {
 bool FreeCadLink::save(const cad::PartDocument& doc, const std::string& path, std::string* error) {
     const auto found = mirrors_.find(&doc);
     std::string why = "the part is not in FreeCAD";
-    if (found != mirrors_.end() && process_.running() &&
-        ask("save(" + PyText(found->second.key) + ", " + PyText(path) + ")", why))
-        return true;
+    if (found != mirrors_.end() && process_.running()) {
+        const FreeCadProcess::Answer settled =
+            unreported_ ? *std::exchange(unreported_, std::nullopt) : flush(true, std::nullopt);
+        if (!settled.ok)
+            why = settled.text;
+        else if (ask("save(" + PyText(found->second.key) + ", " + PyText(path) + ")", why))
+            return true;
+    }
     if (error)
         *error = why;
     return false;
@@ -383,8 +446,12 @@ bool FreeCadLink::save(const cad::PartDocument& doc, const std::string& path, st
 
 void FreeCadLink::quit() {
     if (process_.running() && process_.gui()) {
+        // The window stays the user's: it keeps the parts recomputed, and closes those as
+        // built.
+        flush(true, std::nullopt);
         std::string why;
-        ask("quit_application()", why);
+        if (process_.running())
+            ask("quit_application()", why);
     }
     process_.release();
     mirrors_.clear();

@@ -1,14 +1,18 @@
 #pragma once
 // Carries the documents of one CAD application into FreeCAD. The application's own document
 // model decides what every call means (selection by name and by point, the axis of a
-// cylindrical face, the template's planes and unit); after each call the link makes in
-// FreeCAD what that call added: a PartDesign Body per document, a Sketcher sketch per sketch,
-// and a labelled feature per feature, named as the application names them.
+// cylindrical face, the template's planes and unit); after each call the link sends FreeCAD
+// what that call added: a PartDesign Body per document, a Sketcher sketch per sketch, and a
+// labelled feature per feature, named as the application names them. Nothing waits on
+// FreeCAD until the client waits on a call, or FreeCAD's own word is asked for: then FreeCAD
+// recomputes, once, the features sent since it last did, and the call hears what FreeCAD made
+// of everything sent.
 #include "cad/cad_server.h"
 #include "freecad/freecad_process.h"
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +42,9 @@ public:
 private:
     struct Mirror {
         std::string key;                     // the FreeCAD document's name
+        int serial = 0;                      // documents in the order made
+        bool changed = false;                // sent changes not recomputed yet
+        bool unchecked = false;              // features among them, not checked yet
         size_t sketches = 0;                 // sketches carried over: ids "s1", "s2", …
         std::vector<std::vector<int>> lines; // geometry index per line; -1 for none
         std::vector<int> geometries;         // geometries made per sketch
@@ -46,7 +53,7 @@ private:
         int zooms = 0;
     };
 
-    automation::HRESULT follow(automation::EXCEPINFO* excepInfo);
+    automation::HRESULT follow(bool callerWaits, automation::EXCEPINFO* excepInfo);
     std::optional<cad::PartTemplate> loadTemplate(const std::string& path,
                                                   cad::TemplateError* error);
     bool ensureRunning(std::string* error);
@@ -66,6 +73,13 @@ private:
     FreeCadProcess::Clock::time_point callDeadline();
     // Sends an expression whose value is not needed; its failure shows when the call settles.
     bool post(const std::string& expression, std::string& why);
+    // Has FreeCAD recompute a document it was sent changes for, and check its new features.
+    bool recompute(Mirror& mirror, std::string& why);
+    // Has FreeCAD recompute the documents with features it has not checked (every changed
+    // one with everyChange) and takes its answers to all that was sent: as a call does with
+    // deadline (waiting once the bridge is up), else within FreeCAD's own bound for a request.
+    FreeCadProcess::Answer flush(bool everyChange,
+                                 std::optional<FreeCadProcess::Clock::time_point> deadline);
 
     std::weak_ptr<cad::CadSession> session_;
     FreeCadProcess process_;
@@ -73,6 +87,8 @@ private:
     std::string pendingTemplate_; // a FreeCAD template read for the next document
     std::string templateFailure_; // why this call's template could not be read
     std::optional<FreeCadProcess::Clock::time_point> callDeadline_;
+    // A failure FreeCAD reported while no call was being answered: the next call's.
+    std::optional<FreeCadProcess::Answer> unreported_;
     int documentCounter_ = 0;
     bool failed_ = false;
 };

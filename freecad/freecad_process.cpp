@@ -51,19 +51,6 @@ std::string FindProgram(const char* name) {
     return {};
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string FindFreeCadCmd() {
@@ -176,6 +163,9 @@ bool FreeCadProcess::start(bool gui, std::string* error) {
     posix_spawnattr_destroy(&attributes);
     close(childIn);
     close(childOut);
+    // Requests go out without waiting for FreeCAD; a FreeCAD that stops reading must not stop
+    // this program in a write.
+    fcntl(down[1], F_SETFL, fcntl(down[1], F_GETFL) | O_NONBLOCK);
     if (spawned != 0) {
         close(down[1]);
         close(up[0]);
@@ -228,12 +218,43 @@ FreeCadProcess::Read FreeCadProcess::readFrame(std::string& out,
     }
 }
 
-bool FreeCadProcess::send(const std::string& expression) {
+FreeCadProcess::Write FreeCadProcess::writeAll(const std::string& data,
+                                               Clock::time_point deadline) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(toChild_, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno != EAGAIN)
+            return Write::Closed;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return Write::Timeout;
+        pollfd p{toChild_, POLLOUT, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            return Write::Closed;
+    }
+    return Write::Done;
+}
+
+bool FreeCadProcess::send(const std::string& expression, std::string* why) {
+    const auto failWith = [&](const char* text) {
+        if (why)
+            *why = text;
+        return false;
+    };
     if (!running())
-        return false;
-    if (!WriteAll(toChild_, std::to_string(expression.size()) + "\n" + expression)) {
+        return failWith("FreeCAD ended");
+    const Write written = writeAll(std::to_string(expression.size()) + "\n" + expression,
+                                   deadlineAfter(RequestTimeout));
+    if (written != Write::Done) {
         fail();
-        return false;
+        return failWith(written == Write::Timeout ? "FreeCAD did not answer in time"
+                                                  : "FreeCAD ended");
     }
     ++outstanding_;
     return true;
@@ -292,10 +313,9 @@ FreeCadProcess::Answer FreeCadProcess::settle(bool wait, Clock::time_point deadl
 
 FreeCadProcess::Answer FreeCadProcess::request(const std::string& expression,
                                                Clock::time_point deadline) {
-    if (!send(expression)) {
-        Answer gone;
+    Answer gone;
+    if (!send(expression, &gone.text)) {
         gone.channel = true;
-        gone.text = "FreeCAD ended";
         return gone;
     }
     return settle(true, deadline);

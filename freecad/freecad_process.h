@@ -43,9 +43,11 @@ public:
         bool channel = false; // when not ok: FreeCAD itself failed, not an expression
         std::string text;     // the last value, or the first failure
     };
-    // Sends one Python expression without waiting for its value; false when FreeCAD is gone.
-    bool send(const std::string& expression);
     using Clock = std::chrono::steady_clock;
+    // Sends one Python expression without waiting for its value. A pipe FreeCAD has stopped
+    // emptying is waited on as a request is, then counts as hanging: false, with why, when
+    // FreeCAD is gone or was let go for that.
+    bool send(const std::string& expression, std::string* why = nullptr);
     // Takes the answers to what was sent: with wait, all of them, FreeCAD counting as hanging
     // when they are not all there by deadline; without, those already there. A FreeCAD that
     // ended or hangs is let go (a headless one is killed), and running() turns false.
@@ -64,6 +66,8 @@ public:
 private:
     enum class Read { Frame, Timeout, Closed };
     Read readFrame(std::string& out, std::chrono::steady_clock::time_point deadline);
+    enum class Write { Done, Timeout, Closed };
+    Write writeAll(const std::string& data, Clock::time_point deadline);
     Clock::time_point deadlineAfter(std::chrono::milliseconds timeout) const;
     void fail();
 

@@ -236,8 +236,9 @@ Answer Await(QDBusPendingCall& pending, const Channel& channel, const char* repl
     return answer;
 }
 
-// Sends the posted calls this thread has gathered, if any.
-void SendOpenRun();
+// Sends the posted calls this thread has gathered, if any; awaited when nothing more is sent
+// until their answers have come.
+void SendOpenRun(bool awaited = false);
 
 // A call on server's objects. On a direct connection there is no bus to say that the server
 // has gone before the call was sent, so its process is looked at: a call sent to a program
@@ -270,7 +271,9 @@ void ReadExcepInfo(const Answer& answer, EXCEPINFO* excepInfo) {
 }
 
 // Posted calls go out together, as one PostRun, when a call must wait, when their answers
-// are taken, or once this many have gathered: a message per call costs more than the calls.
+// are taken, or when one more is posted once this many have gathered: a message per call
+// costs more than the calls. A full run waits for that next call so that the run whose
+// answers are taken is always the open one, and goes out saying it is awaited.
 constexpr qsizetype MaxRunCalls = 64;
 constexpr size_t MaxRunBytes = 64 * 1024;
 
@@ -332,7 +335,8 @@ public:
             QVariant::fromValue(QList<quint64>{}), QVariant::fromValue(QList<quint32>{})};
         WireValues{}.appendTo(arguments);
         arguments << QVariant::fromValue(QList<quint32>{}) << QVariant::fromValue(QList<qint32>{})
-                  << QVariant::fromValue(lateReleases_) << QVariant::fromValue(lateReleaseCounts_);
+                  << QVariant::fromValue(lateReleases_) << QVariant::fromValue(lateReleaseCounts_)
+                  << false;
         channel_.connection.send(MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
                                             QString::fromLatin1(Interface),
                                             QStringLiteral("PostRun"), arguments));
@@ -340,7 +344,7 @@ public:
 
     bool full() const { return handles_.size() >= MaxRunCalls || bytes_ >= MaxRunBytes; }
 
-    void send() {
+    void send(bool awaited) {
         if (pending_)
             return;
         QList<QVariant> arguments{
@@ -350,7 +354,8 @@ public:
             QVariant::fromValue(promises_), QVariant::fromValue(valueCounts_)};
         values_.appendTo(arguments);
         arguments << QVariant::fromValue(namedCounts_) << QVariant::fromValue(named_)
-                  << QVariant::fromValue(releases_) << QVariant::fromValue(releaseCounts_);
+                  << QVariant::fromValue(releases_) << QVariant::fromValue(releaseCounts_)
+                  << awaited;
         pending_ = channel_.connection.asyncCall(
             MethodCall(channel_.service, QString::fromLatin1(ObjectPath),
                        QString::fromLatin1(Interface), QStringLiteral("PostRun"), arguments),
@@ -360,7 +365,7 @@ public:
 
     // The run's answer, waited for once; a garbled one fails every call in it.
     const Answer& answer() {
-        send();
+        send(true);
         if (!answered_) {
             answered_ = true;
             answer_ = Await(*pending_, channel_, "aiaqaxadaqqssi");
@@ -407,9 +412,9 @@ private:
 thread_local std::shared_ptr<PostedRun> openRun;
 thread_local std::weak_ptr<PostedRun> lastRun;
 
-void SendOpenRun() {
+void SendOpenRun(bool awaited) {
     if (const std::shared_ptr<PostedRun> run = std::exchange(openRun, nullptr))
-        run->send();
+        run->send(awaited);
 }
 
 // The answer to a call sent without waiting; for a call whose result was promised, the
@@ -622,7 +627,7 @@ Variant FromWire(const QString& server, const WireValue& value) {
 HRESULT PostedAnswer::wait(EXCEPINFO* excepInfo) {
     auto* promise = static_cast<RemoteObject*>(promise_.get());
     if (openRun == run_)
-        SendOpenRun();
+        SendOpenRun(true);
     const Answer& answer = run_->answer();
     if (FAILED(answer.failure)) {
         if (promise)
@@ -816,7 +821,7 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
         const std::optional<Channel> channel = ChannelAfterDeferred(server_, &failure);
         if (!channel)
             return failure;
-        if (openRun && openRun->server() != server_)
+        if (openRun && (openRun->server() != server_ || openRun->full()))
             SendOpenRun();
         if (!openRun) {
             openRun = std::make_shared<PostedRun>(server_, *channel);
@@ -827,8 +832,6 @@ HRESULT RemoteObject::Invoke(DISPID dispid, LCID lcid, uint16_t flags, DISPPARAM
                                           values, params->rgdispidNamedArgs, std::move(proxies));
         DeferAnswer(std::make_unique<PostedAnswer>(openRun, index, held));
         deferredTo = server_;
-        if (openRun->full())
-            SendOpenRun();
         if (result)
             *result = Variant::fromDispatch(std::move(held));
         return S_SENT;

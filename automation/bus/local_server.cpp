@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -164,6 +165,7 @@ const char* const IntrospectionXml = R"(  <interface name="org.krepiks.Automatio
       <arg direction="in" type="ad" name="reals"/><arg direction="in" type="aq" name="text"/>
       <arg direction="in" type="au" name="namedCounts"/><arg direction="in" type="ai" name="namedArgs"/>
       <arg direction="in" type="at" name="releases"/><arg direction="in" type="at" name="releaseCounts"/>
+      <arg direction="in" type="b" name="awaited"/>
       <arg direction="out" type="ai" name="hrs"/>
       <arg direction="out" type="aq" name="types"/><arg direction="out" type="ax" name="numbers"/>
       <arg direction="out" type="ad" name="reals"/><arg direction="out" type="aq" name="text"/>
@@ -341,7 +343,7 @@ public:
         const bool invoked = member == QLatin1String("InvokeAs");
         QList<QVariant> out;
         if (member == QLatin1String("PostRun") &&
-            signature == QLatin1String("atasaiauaqabatauaqaxadaqauaiatat"))
+            signature == QLatin1String("atasaiauaqabatauaqaxadaqauaiatatb"))
             out = postRun(client, args);
         else if (halted_.count(client) && (lookup || invoked))
             out = skipped(lookup);
@@ -655,7 +657,7 @@ private:
     Outcome invoke(const QString& client, uint64_t handle, const QString& name, DISPID dispid,
                    LCID lcid, uint16_t flags, bool wantResult, uint64_t promise,
                    const std::vector<WireValue>& wire, const QList<qint32>& named,
-                   bool posted = false) {
+                   bool posted = false, bool awaited = true) {
         Outcome outcome;
         const auto fail = [&](HRESULT h, uint32_t argErr = NoArgError) {
             outcome.h = h;
@@ -744,6 +746,9 @@ private:
         EXCEPINFO info;
         uint32_t argErr = NoArgError;
         HRESULT h;
+        std::optional<UnawaitedCall> unawaited;
+        if (!awaited)
+            unawaited.emplace();
         try {
             h = target->Invoke(dispid, lcid, flags, &params, wantResult ? &result : nullptr, &info,
                                &argErr);
@@ -793,7 +798,8 @@ private:
 
     // A run of posted calls, carried out in order in one go. Once one fails (or had failed
     // before) the rest answer E_SKIPPED: the client sent them assuming it went through.
-    // Nothing runs when any part of the run is malformed.
+    // Nothing runs when any part of the run is malformed. Only the last call of a run the
+    // client waits on is served as a waited call: the client goes on from the others.
     QList<QVariant> postRun(const QString& client, const QList<QVariant>& args) {
         const auto handles = qdbus_cast<QList<quint64>>(args[0]);
         const auto names = qdbus_cast<QStringList>(args[1]);
@@ -807,6 +813,7 @@ private:
         const auto named = qdbus_cast<QList<qint32>>(args[13]);
         const auto releases = qdbus_cast<QList<quint64>>(args[14]);
         const auto releaseCounts = qdbus_cast<QList<quint64>>(args[15]);
+        const bool awaited = args[16].toBool();
         const qsizetype calls = handles.size();
         if (names.size() != calls || dispids.size() != calls || lcids.size() != calls ||
             flags.size() != calls || wantResults.size() != calls || promises.size() != calls ||
@@ -844,7 +851,7 @@ private:
             }
             const Outcome outcome =
                 invoke(client, handles[i], names[i], dispids[i], lcids[i], flags[i], wantResults[i],
-                       promises[i], arguments, namedArgs, true);
+                       promises[i], arguments, namedArgs, true, awaited && i + 1 == calls);
             outcomes << outcome.h;
             results.append(outcome.result);
             if (FAILED(outcome.h)) {

@@ -21,7 +21,8 @@
 //           at promises, au valueCounts,                    (one entry per call)
 //           aq types, ax numbers, ad reals, aq text,        (every call's arguments in turn)
 //           au namedCounts, ai namedArgs,
-//           at releases, at releaseCounts)                  (Release, after the calls)
+//           at releases, at releaseCounts,                  (Release, after the calls)
+//           b awaited)
 //       -> (ai hrs, aq types, ax numbers, ad reals, aq text, (each call's outcome and result)
 //           q wCode, s source, s description, i scode)      (EXCEPINFO of the one that failed)
 //   Resume()                                          no reply
@@ -32,9 +33,12 @@
 // not empty (dispid is then not used). PostRun carries, in order and in one go, calls their
 // client does not wait for, each as InvokeAs would: once one has failed, the server answers
 // every call of that client (the rest of the run included) with E_SKIPPED until it hears
-// Resume, so that nothing sent after the failure takes effect. A promise handle other than
-// 0 (PromiseHandleBit set) names the call's result for the calls that follow: the object's
-// own handle when it was an object, none otherwise (a call on it then answers E_NOOBJECT);
+// Resume, so that nothing sent after the failure takes effect. awaited says that the client
+// sends nothing more until the run's answer has come (it takes the outcomes now): the run's
+// last call is then served as a waited call (see automation::CallerWaits), every other
+// posted call as one the client goes on from. A promise handle other than 0
+// (PromiseHandleBit set) names the call's result for the calls that follow: the object's own
+// handle when it was an object, none otherwise (a call on it then answers E_NOOBJECT);
 // Release ends the name.
 //
 // PeerAddress names a socket the server also listens on (empty when it has none), in a

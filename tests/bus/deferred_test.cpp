@@ -323,6 +323,28 @@ TEST_F(Deferred, LongRunsOfPostedCallsKeepTheirOrderAndStopAtTheFirstFailure) {
         << "every put before the failure, in order, and none after it";
 }
 
+// However the posted calls fell into runs, the server hears that the caller waits on the last
+// one before it takes their answers, and on no other.
+TEST_F(Deferred, OnlyTheLastCallBeforeTheAnswersAreTakenIsServedAsWaitedOn) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    const auto note = [&] {
+        return DispatchInvoke(app.get(), u"Note", CallKind::Method, {}, nullptr);
+    };
+    std::string expected;
+    // Less than a message holds, exactly as many, one more, and two messages' worth.
+    for (const int calls : {3, 64, 65, 128}) {
+        DeferredCalls scope;
+        for (int i = 0; i < calls; ++i)
+            ASSERT_TRUE(note().ok());
+        EXPECT_TRUE(SettleDeferredCalls().ok());
+        expected += std::string(calls - 1, '.') + 'w';
+    }
+    ASSERT_TRUE(note().ok());
+    expected += 'w';
+    EXPECT_EQ(toUtf8(Call(app.get(), u"Notes", {}, CallKind::Get).bstrVal().str()), expected);
+}
+
 TEST_F(Deferred, WhatPostedCallsLetGoOfIsReleasedBeforeTheNextCall) {
     DispatchPtr app;
     ASSERT_EQ(Create(&app), S_OK);

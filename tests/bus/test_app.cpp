@@ -148,6 +148,12 @@ public:
             value_ = static_cast<int32_t>(kept);
         });
         setParameterFlags(u"Keep", {PARAMFLAG_FIN});
+        // Notes whether the caller of each call waited for it: 'w' when it did, '.' when it
+        // went on.
+        addMethod(u"Note", 0, [this](const DispatchArgs&) { notes_ += CallerWaits() ? 'w' : '.'; });
+        addProperty(u"Notes", [this](const DispatchArgs&) {
+            return Variant::fromBStr(BStr(fromUtf8(notes_)));
+        });
         addMethod(u"Half", 1,
                   [](const DispatchArgs& a) { return Variant::fromDouble(a.asDouble(0) / 2); });
         addMethod(u"Fail", 0, [](const DispatchArgs&) -> Variant {
@@ -170,6 +176,7 @@ private:
     TestHooks hooks_;
     int made_ = 0;
     int32_t value_ = 0;
+    std::string notes_;
 };
 
 struct Running {

@@ -138,7 +138,8 @@ TEST_F(RawRequests, AreAnsweredWithErrorsAndOnlyTheClientsOwnHandlesWork) {
         args << Lists({VT_I4, VT_I4}, {41, 42}, {0, 0}, {});
         args << QVariant::fromValue(QList<quint32>{1, 1})
              << QVariant::fromValue(QList<qint32>{DISPID_PROPERTYPUT, DISPID_PROPERTYPUT})
-             << QVariant::fromValue(QList<quint64>{}) << QVariant::fromValue(releaseCounts);
+             << QVariant::fromValue(QList<quint64>{}) << QVariant::fromValue(releaseCounts)
+             << false;
         return Ask("PostRun", args);
     };
     const auto valueOf = [&] {

@@ -8,6 +8,8 @@
 #include "bus_fixture.h"
 #include "cad/cad_server.h"
 #include "freecad_probe_client.h"
+#include "model/build_script.h"
+#include "model/ole_call.h"
 #include "model/solidworks.h"
 #include "platform/exception.h"
 #include "run_program.h"
@@ -116,8 +118,77 @@ TEST_F(FreeCadBuild, TheWorkedExampleAndEverySampleVariantMatchTheStandIn) {
         }
         EXPECT_TRUE(part->valid);
         EXPECT_NEAR(part->volume, expected[i].volume, 1e-6 * expected[i].volume);
+        // FreeCAD gets the whole build before it recomputes, once, when the build waits.
+        EXPECT_EQ(part->recomputes, 1);
     }
     EXPECT_EQ(HelperPids().size(), 0u); // krepiks-freecad writes no pid file
+}
+
+// The program's build with one more head padded from a hexagon far off on the top plane:
+// the stand-in keeps the two solids, FreeCAD makes a body of one solid only. Nothing waits on
+// FreeCAD while the calls go out, so FreeCAD's failure comes where the build next waits: at
+// the end, or where it reads a value. What the build says then; "built" when it says nothing.
+std::string BuildWithAHeadApart(bool readAfterIt, bool* readReturned) {
+    using namespace krepiks;
+    TBolt bolt = cad::test::BoltOf(cad::test::WorkedExample());
+    DeriveProfile(bolt);
+    try {
+        OleBatch batch;
+        const OleVariant app(SolidWorksApp);
+        const OleVariant part =
+            app.call(u"NewDocument", {Str(u"" KREPIKS_PART_TEMPLATE), Int(0), Int(0), Int(0)});
+        OleVariant view = part.get(u"ActiveView");
+        RunBuildScript(part, view, bolt);
+        IDispatch* callout = nullptr;
+        part.get(u"Extension")
+            .send(u"SelectByID2", {Str(u"Сверху"), Str(u"PLANE"), Int(0), Int(0), Int(0),
+                                   Bool(false), Int(0), RefDisp(callout), Int(0)});
+        part.get(u"SketchManager").send(u"InsertSketch", {Bool(true)});
+        part.get(u"SketchManager")
+            .send(u"CreatePolygon",
+                  {Dbl(0.2), Dbl(0.2), Int(0), Dbl(0.21), Dbl(0.2), Int(0), Int(6), Bool(true)});
+        part.get(u"SketchManager").send(u"InsertSketch", {Bool(true)});
+        part.get(u"Extension")
+            .send(u"SelectByID2", {Str(u"Эскиз4"), Str(u"SKETCH"), Int(0), Int(0), Int(0),
+                                   Bool(false), Int(0), RefDisp(callout), Int(0)});
+        part.get(u"FeatureManager")
+            .send(u"FeatureExtrusion",
+                  {Bool(true),  Bool(false), Bool(false), Int(0),      Int(0),
+                   Dbl(0.005),  Dbl(0.01),   Bool(false), Bool(false), Bool(false),
+                   Bool(false), Dbl(0),      Dbl(0),      Bool(false), Bool(false),
+                   Bool(false), Bool(false), Bool(true),  Bool(true),  Bool(true)});
+        part.send(u"ClearSelection2", {Bool(true)});
+        if (readAfterIt) {
+            part.get(u"SelectionManager").holdsObject();
+            *readReturned = true;
+        }
+        part.send(u"ViewZoomtofit2");
+        batch.finish();
+    } catch (const EOleException& error) {
+        return error.what();
+    }
+    return "built";
+}
+
+TEST_F(FreeCadBuild, AFeatureFreeCadCannotMakeFailsTheBuildWhereItNextWaitsWithFreeCadsReason) {
+    // Until FreeCAD has come up a build does not wait for it: the first finds it loading.
+    krepiks::TBolt bolt = krepiks::cad::test::BoltOf(krepiks::cad::test::WorkedExample());
+    ASSERT_NO_THROW(krepiks::BuildModel(bolt));
+    ASSERT_TRUE(Describe());
+    const std::string reason = "FreeCAD не смог выполнить построение: RuntimeError: FreeCAD could "
+                               "not make Бобышка-Вытянуть2";
+    for (const bool readAfterIt : {false, true}) {
+        SCOPED_TRACE(readAfterIt ? "a value read after it" : "the end of the build");
+        bool readReturned = false;
+        EXPECT_EQ(BuildWithAHeadApart(readAfterIt, &readReturned), reason);
+        EXPECT_FALSE(readReturned);
+        const auto part = Describe();
+        ASSERT_TRUE(part);
+        ASSERT_EQ(part->objects.size(), 9u);
+        EXPECT_EQ(part->objects.back().label, "Бобышка-Вытянуть2");
+        EXPECT_FALSE(part->objects.back().valid);
+        EXPECT_EQ(part->recomputes, 1);
+    }
 }
 
 TEST_F(FreeCadBuild, AFreeCadKilledOrHangingFailsTheBuildAndTheNextBuildStartsItAgain) {

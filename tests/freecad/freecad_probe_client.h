@@ -27,6 +27,7 @@ struct FreeCadPart {
     bool gui = false;                           // shown in FreeCAD's window
     std::map<std::string, std::string> normals; // of each sketch's plane, by label
     std::vector<FreeCadObject> objects;
+    int recomputes = -1; // of the document, since it was made
     double volume = 0;
     bool valid = false;
 };
@@ -56,7 +57,9 @@ inline std::optional<FreeCadPart> Describe() {
         std::istringstream cells(line);
         for (std::string cell; std::getline(cells, cell, '\t');)
             f.push_back(cell);
-        if (f.size() == 3 && f[0] == "normal") {
+        if (f.size() == 2 && f[0] == "recomputes") {
+            part.recomputes = std::stoi(f[1]);
+        } else if (f.size() == 3 && f[0] == "normal") {
             part.normals[f[1]] = f[2];
         } else if (f.size() == 3 && f[0] == "volume") {
             part.volume = std::stod(f[1]);
