@@ -117,6 +117,7 @@ private:
     TForm4* design_;
     TForm2* table_;
     std::unique_ptr<PaintWatch> grid_;
+    int rowsRead_ = 0; // by the last opening's first screen
 };
 
 // The floor of a build: the bolt made by direct OpenCASCADE calls in one function, once per
