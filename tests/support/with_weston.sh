@@ -4,21 +4,8 @@
 # DISPLAY and XDG_SESSION_TYPE=wayland, and QT_QPA_PLATFORM is unset, so that each program
 # picks its platform as it would on the desktop. Everything ends with the script.
 set -euo pipefail
-if (($# == 0)); then
-  echo "usage: $0 command [arguments...]" >&2
-  exit 2
-fi
-dir=$(mktemp -d)
-server=
-finish() {
-  if [[ -n $server ]]; then
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-  fi
-  rm -rf "$dir"
-}
-trap finish EXIT
-trap 'exit 143' TERM INT
+# shellcheck source=SCRIPTDIR/private_server.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private_server.sh"
 
 export XDG_RUNTIME_DIR="$dir/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -46,6 +33,4 @@ done
 
 export WAYLAND_DISPLAY=$socket DISPLAY=$display XDG_SESSION_TYPE=wayland LIBGL_ALWAYS_SOFTWARE=1
 unset QT_QPA_PLATFORM XAUTHORITY
-status=0
-"$@" || status=$?
-exit "$status"
+run_command "$@"

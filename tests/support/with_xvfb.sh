@@ -8,26 +8,8 @@
 # KREPIKS_TEST_REAPER names krepiks-test-reaper (the tests set it). The command finds the
 # server's pid in KREPIKS_XVFB_PID.
 set -euo pipefail
-if (($# == 0)); then
-  echo "usage: $0 command [arguments...]" >&2
-  exit 2
-fi
-dir=$(mktemp -d)
-server=
-reaper=
-finish() {
-  if [[ -n $server ]]; then
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-  fi
-  rm -rf "$dir"
-  # Let go of the reaper only now that nothing is left for it.
-  if [[ -n $reaper ]]; then
-    exec {reaper}>&-
-  fi
-}
-trap finish EXIT
-trap 'exit 143' TERM INT
+# shellcheck source=SCRIPTDIR/private_server.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private_server.sh"
 
 # Only holders of this cookie may connect. The server takes every cookie in its file,
 # whatever display it names; clients look theirs up by display, added once it is known.
@@ -66,11 +48,4 @@ xauth -q -f "$dir/auth" add ":$display" MIT-MAGIC-COOKIE-1 "$cookie"
 
 export DISPLAY=":$display" XAUTHORITY="$dir/auth"
 export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1 KREPIKS_XVFB_PID=$server
-status=0
-# The command must not hold the reaper's pipe: the reaper would wait for it too.
-if [[ -n $reaper ]]; then
-  "$@" {reaper}>&- || status=$?
-else
-  "$@" || status=$?
-fi
-exit "$status"
+run_command "$@"
