@@ -60,18 +60,17 @@ MeshSize FreshMesh(const TopoDS_Shape& body) {
 // A feature that shortens the part makes the view's deflection finer: the faces it leaves
 // alone are meshed anew, not kept as coarse as they were, and the other way round.
 TEST(BodyMesher, ABodyOfAnotherSizeEndsAsAFreshMeshWould) {
-    // A slab whose top is a shallow arc of a large circle, so that its mesh follows the
-    // deflection rather than the angle; on it a long bar, which the cut takes away.
+    // A slab with a small round boss, and a long bar on it that the cut takes away: the
+    // boss's mesh follows the deflection, as no segment is cut shorter than a tenth of it.
     const TopoDS_Shape slab =
-        BRepAlgoAPI_Common(
-            BRepPrimAPI_MakeBox(gp_Pnt(-100, 4990, 0), 200, 20, 20).Shape(),
-            BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, -1), gp::DZ()), 5000, 22).Shape())
+        BRepAlgoAPI_Fuse(
+            BRepPrimAPI_MakeBox(gp_Pnt(-100, 0, 0), 200, 20, 20).Shape(),
+            BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(50, 10, 20), gp::DZ()), 1, 5).Shape())
             .Shape();
     const TopoDS_Shape large =
-        BRepAlgoAPI_Fuse(slab, BRepPrimAPI_MakeBox(gp_Pnt(-5, 4990, 20), 10, 5, 4000).Shape())
-            .Shape();
+        BRepAlgoAPI_Fuse(slab, BRepPrimAPI_MakeBox(gp_Pnt(-5, 0, 20), 10, 5, 4000).Shape()).Shape();
     const TopoDS_Shape small =
-        BRepAlgoAPI_Cut(large, BRepPrimAPI_MakeBox(gp_Pnt(-10, 4980, 30), 20, 20, 5000).Shape())
+        BRepAlgoAPI_Cut(large, BRepPrimAPI_MakeBox(gp_Pnt(-10, -10, 30), 20, 20, 5000).Shape())
             .Shape();
     TopTools_IndexedMapOfShape largeFaces;
     TopExp::MapShapes(large, TopAbs_FACE, largeFaces);
