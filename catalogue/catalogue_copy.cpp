@@ -330,11 +330,12 @@ void sortByKey(Rows& rows, std::size_t key) {
 // The catalogue's two tables out of a Jet file, their columns found as Krepiks finds them.
 // leftOut names the office's own tables and columns, which the server's catalogue has no
 // place for.
-std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader,
-                                   QStringList& leftOut) {
+std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader, QStringList& leftOut,
+                                   QStringList& notes) {
     JetReadResult read = ReadJetFile(file, reader);
     if (!read.ok)
         fail(read.error + QStringLiteral("; nothing was copied"));
+    notes = read.notes;
     const auto catalogueTable = [](const QString& name) {
         return std::find_if(Tables().begin(), Tables().end(), [&](const Table& t) {
             return t.name.compare(name, Qt::CaseInsensitive) == 0;
@@ -385,12 +386,12 @@ std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader,
 
 CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& reader) {
     try {
-        if (!QFileInfo(file).isFile())
-            fail(QStringLiteral("Could not find file '%1'.").arg(file));
+        if (const QString why = NoFileToRead(file); !why.isEmpty())
+            fail(why + QStringLiteral("; nothing was copied"));
         std::vector<Rows> rows;
-        QStringList leftOut;
+        QStringList leftOut, notes;
         if (ReadJetHeaderOf(file).format != JetFormat::NotJet) {
-            rows = jetCatalogueRows(file, reader, leftOut);
+            rows = jetCatalogueRows(file, reader, leftOut, notes);
         } else {
             const File source(file, SQLITE_OPEN_READONLY);
             for (const Table& table : Tables())
@@ -427,7 +428,7 @@ CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& 
             message += QStringLiteral("; NOT copied, as the server's catalogue has no place for "
                                       "them: %1 (from-jet copies them into a file)")
                            .arg(leftOut.join(QStringLiteral(", ")));
-        return {true, message};
+        return {true, message, notes};
     } catch (const EDatabaseError& error) {
         return {false, QString::fromStdString(error.what())};
     }
@@ -436,8 +437,8 @@ CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& 
 CopyResult CopyServerToFile(PGconn* server, const QString& file) {
     const QString partial = file + QStringLiteral(".partial");
     try {
-        if (QFileInfo::exists(file))
-            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+        if (const QString why = NewFileProblem(file); !why.isEmpty())
+            fail(why + QStringLiteral("; nothing was written"));
         // One snapshot of the server for every table, read once.
         server::Exec(server, QStringLiteral("begin transaction isolation level repeatable read"));
         std::vector<Rows> rows;
@@ -476,11 +477,12 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
     JetCopyResult result;
     const QString partial = file + QStringLiteral(".partial");
     try {
-        if (QFileInfo::exists(file))
-            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+        if (const QString why = NewFileProblem(file); !why.isEmpty())
+            fail(why + QStringLiteral("; nothing was written"));
         JetReadResult read = ReadJetFile(jet, reader);
         if (!read.ok)
             fail(read.error + QStringLiteral("; nothing was written"));
+        result.notes = read.notes;
         if (read.tables.empty())
             fail(QStringLiteral("%1 holds no table of its users; nothing was written").arg(jet));
         std::vector<Table> tables;
@@ -558,8 +560,8 @@ CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
     // A name of its own, so that two first starts at once cannot write into one file.
     QTemporaryFile partial(file + QStringLiteral(".XXXXXX.partial"));
     try {
-        if (QFileInfo::exists(file))
-            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+        if (const QString why = NewFileProblem(file); !why.isEmpty())
+            fail(why + QStringLiteral("; nothing was written"));
         if (!partial.open())
             fail(QStringLiteral("%1 could not be created: %2; nothing was written")
                      .arg(file, partial.errorString()));
@@ -577,6 +579,20 @@ CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
     } catch (const EDatabaseError& error) {
         return {false, QString::fromStdString(error.what())};
     }
+}
+
+QString NewFileProblem(const QString& file) {
+    if (QFileInfo::exists(file))
+        return QStringLiteral("%1 exists already").arg(file);
+    // The copy is made beside it first, under a name the user never gave.
+    const QFileInfo folder(QFileInfo(file).path());
+    if (!folder.exists())
+        return QStringLiteral("%1 cannot be created: the folder %2 does not exist")
+            .arg(file, folder.filePath());
+    if (!folder.isDir())
+        return QStringLiteral("%1 cannot be created: %2 is not a folder")
+            .arg(file, folder.filePath());
+    return {};
 }
 
 QString CatalogueProblem(const QString& file) {

@@ -6,13 +6,15 @@
 #include "catalogue/jet_reader.h"
 
 #include <QString>
+#include <QStringList>
 #include <libpq-fe.h>
 
 namespace krepiks {
 
 struct CopyResult {
     bool ok = false;
-    QString message; // what was copied, or why nothing was
+    QString message;        // what was copied, or why nothing was
+    QStringList notes = {}; // what was odd about the source but lost nothing, a line each
 };
 
 // Creates the catalogue's tables in the server database and copies every row of file (a
@@ -28,6 +30,7 @@ struct JetCopyResult {
     bool written = false;        // the new file was kept
     bool krepiksCanOpen = false; // and Krepiks would open it as its catalogue
     QString message;             // what was copied, or why nothing was
+    QStringList notes;           // what was odd about the source but lost nothing, a line each
     QString problem;             // why Krepiks would refuse the copy
 };
 
@@ -42,6 +45,10 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file,
 // the new file, with templatePath as its part template. Refused when file exists.
 CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
                                 const QString& templatePath);
+
+// Why file cannot be made as a new file (it exists, or its folder does not), naming it as
+// given; empty when it can.
+QString NewFileProblem(const QString& file);
 
 // Why Krepiks would refuse the catalogue file at start-up (a missing table or column, a
 // column whose type cannot carry its field), in the words it would use; empty when it opens.

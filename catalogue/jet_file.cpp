@@ -2,10 +2,12 @@
 
 #include <QFile>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 namespace krepiks {
 
@@ -115,6 +117,22 @@ QString JetRefusal(const JetHeader& header, const QString& file) {
             .arg(file);
     if (header.encrypted)
         return QStringLiteral("%1 is encrypted; decrypt it in Access first").arg(file);
+    return {};
+}
+
+QString NoFileToRead(const QString& path) {
+    struct stat info {};
+    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR
+                   ? QStringLiteral("Could not find file '%1'.").arg(path)
+                   : QStringLiteral("%1 cannot be read: %2")
+                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("%1 is a folder").arg(path);
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return QStringLiteral("%1 is a device, not a regular file").arg(path);
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("%1 is not a regular file (a pipe or a socket)").arg(path);
     return {};
 }
 

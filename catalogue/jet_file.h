@@ -23,4 +23,8 @@ JetHeader ReadJetHeaderOf(const QString& path);
 // file.
 QString JetRefusal(const JetHeader& header, const QString& file);
 
+// Why path is nothing a copy can read from (missing, a folder, a device), naming it; empty for
+// a regular file.
+QString NoFileToRead(const QString& path);
+
 } // namespace krepiks

@@ -294,8 +294,27 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         return failed(QStringLiteral("the reader wrote nothing it could be understood by"));
     JetReadResult result;
     const QString cut = QStringLiteral("the reader stopped before the end of the file");
+    // Access counts a table's rows loosely; only the rows on its pages count.
+    const auto noteStale = [&](const QString& table, quint32 stored, quint32 live) {
+        if (stored != live)
+            result.notes << QStringLiteral("the table «%1» stores a count of %2 rows; it holds %3")
+                                .arg(table)
+                                .arg(stored)
+                                .arg(live);
+    };
+    // The catalogue of tables comes first, checked whole.
+    quint32 tag = 0;
+    if (!in.u8(&tag))
+        return failed(cut);
+    if (tag == 'X')
+        return failed(givenUp(in, cut));
+    quint32 stored = 0, live = 0;
+    if (tag != 'C')
+        return failed(QStringLiteral("the reader wrote a part it should not"));
+    if (!in.u32(&stored) || !in.u32(&live))
+        return failed(cut);
+    noteStale(QStringLiteral("MSysObjects"), stored, live);
     for (;;) {
-        quint32 tag = 0;
         if (!in.u8(&tag))
             return failed(cut);
         if (tag == 'Z')
@@ -307,7 +326,8 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         JetTable table;
         QByteArray name;
         quint32 columns = 0;
-        if (!in.blob(&name) || !in.u32(&table.declaredRows) || !in.u16(&columns))
+        if (!in.blob(&name) || !in.u32(&table.storedRows) || !in.u32(&table.liveRows) ||
+            !in.u16(&columns))
             return failed(cut);
         table.name = QString::fromUtf8(name);
         if (columns == 0 || columns > 256)
@@ -357,13 +377,14 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         quint32 fetched = 0;
         if (!in.u32(&fetched))
             return failed(cut);
-        // libmdb ends a table early on some damage as if it had ended: only the table's own
-        // count tells.
-        if (fetched != table.rows.size() || table.rows.size() != table.declaredRows)
+        // libmdb skips rows it cannot place, and ends a table early on some damage, as if
+        // there were no more: the rows counted on the table's pages tell.
+        if (fetched != table.rows.size() || table.rows.size() != table.liveRows)
             return failed(QStringLiteral("table %1: %2 rows could be read of the %3 it holds")
                               .arg(table.name)
                               .arg(table.rows.size())
-                              .arg(table.declaredRows));
+                              .arg(table.liveRows));
+        noteStale(table.name, table.storedRows, table.liveRows);
         result.tables.push_back(std::move(table));
     }
     if (!in.atEnd())
@@ -380,13 +401,14 @@ JetReadResult ReadJetFile(const QString& file, const QString& reader, int timeou
     const auto named = [&](const QString& why) {
         return failed(QStringLiteral("%1 cannot be read: %2").arg(file, why));
     };
-    if (!QFileInfo(file).isFile())
-        return failed(QStringLiteral("Could not find file '%1'.").arg(file));
+    if (const QString why = NoFileToRead(file); !why.isEmpty())
+        return failed(why);
     // Jet writes whole pages only.
     if (const qint64 size = QFileInfo(file).size(); size % 4096 != 0)
-        return named(QStringLiteral("it is cut short (%1 bytes, not a whole number of 4096-byte "
-                                    "pages)")
-                         .arg(size));
+        return named(QStringLiteral("it ends at byte %1, inside page %2: the file is damaged or "
+                                    "incomplete")
+                         .arg(size)
+                         .arg(size / 4096));
     const QString refusal = JetRefusal(ReadJetHeaderOf(file), file);
     if (!refusal.isEmpty())
         return failed(refusal);

@@ -4,6 +4,7 @@
 // early on damaged files, and none of that may reach the program that asked.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <vector>
 
@@ -40,7 +41,8 @@ struct JetColumn {
 // NULL as a null QVariant.
 struct JetTable {
     QString name;
-    quint32 declaredRows = 0; // the table's own count
+    quint32 storedRows = 0; // the count its definition keeps, which Access lets go stale
+    quint32 liveRows = 0;   // the rows on its data pages not marked deleted
     std::vector<JetColumn> columns;
     std::vector<std::vector<QVariant>> rows;
 };
@@ -49,6 +51,9 @@ struct JetReadResult {
     bool ok = false;
     QString error; // what is wrong, naming the file
     std::vector<JetTable> tables;
+    // What is odd about a whole reading but loses nothing (a stale stored count of rows),
+    // each a line of its own.
+    QStringList notes;
 };
 
 // Reads every user table of file. reader is the krepiks-jet-reader program; timeoutMs bounds

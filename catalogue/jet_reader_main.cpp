@@ -6,15 +6,21 @@
 // libmdb may crash or loop on a damaged file, so this runs as a child of the program that
 // wants the rows; that program bounds its time and takes anything on standard error as a
 // failure.
+//
+// libmdb also skips rows it cannot place without a word. So each table's live rows are
+// counted here first from its own data pages, without libmdb, and libmdb must yield as many.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 // glib declares C++ templates of its own; it must come before the header that wraps it in
 // extern "C".
 #include <glib.h>
 #include <mdbtools.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -52,6 +58,113 @@ void putText(const std::string& text) {
     flush();
     std::fflush(stdout);
     std::_Exit(0);
+}
+
+constexpr uint32_t PageSize = 4096;
+constexpr unsigned RowCountAt = 12;
+constexpr unsigned RowOffsetsAt = 14;
+constexpr unsigned OffsetBits = 0x1fff;
+// Access marks a deleted row so, and the data of a row moved to another page, whose first
+// place keeps a pointer to it and counts as the row; libmdb reads the moved data in its place.
+constexpr unsigned DeletedRow = 0x8000;
+
+uint32_t le16(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
+uint32_t le32(const unsigned char* p) {
+    return le16(p) | le16(p + 2) << 16;
+}
+
+// The file's pages as they lie on disk, read apart from libmdb.
+class Pages {
+public:
+    Pages(const char* path, off_t size) : fd_(open(path, O_RDONLY | O_CLOEXEC)), size_(size) {
+        if (fd_ < 0)
+            failure("the file cannot be read");
+    }
+    ~Pages() { close(fd_); }
+    Pages(const Pages&) = delete;
+    Pages& operator=(const Pages&) = delete;
+
+    std::vector<unsigned char> read(uint32_t number) const {
+        const off_t start = static_cast<off_t>(number) * PageSize;
+        if (start + static_cast<off_t>(PageSize) > size_)
+            failure("it ends at byte " + std::to_string(size_) +
+                    (start < size_ ? ", inside page " : ", before page ") + std::to_string(number) +
+                    ": the file is damaged or incomplete");
+        std::vector<unsigned char> page(PageSize);
+        if (pread(fd_, page.data(), PageSize, start) != static_cast<ssize_t>(PageSize))
+            failure("page " + std::to_string(number) + " cannot be read");
+        return page;
+    }
+
+private:
+    int fd_;
+    off_t size_;
+};
+
+struct RowCount {
+    uint32_t stored = 0; // the definition's own, which Access keeps loosely
+    uint32_t live = 0;   // rows on the table's data pages not marked deleted
+};
+
+// The rows of the table defined on page definition, counted on the data pages its usage map
+// lists: every page it names must be there, whatever libmdb then reads.
+RowCount countRows(const Pages& pages, uint32_t definition, const std::string& name) {
+    const std::string damaged = "the usage map of table " + name + " is damaged";
+    const std::vector<unsigned char> def = pages.read(definition);
+    if (def[0] != 2)
+        failure("the definition of table " + name + " is damaged (page " +
+                std::to_string(definition) + " holds none)");
+    RowCount count;
+    count.stored = le32(&def[16]);
+    const uint32_t mapAt = le32(&def[55]);
+    const std::vector<unsigned char> holder = pages.read(mapAt >> 8);
+    const uint32_t mapRow = mapAt & 0xff;
+    if (holder[0] != 1 || mapRow >= le16(&holder[RowCountAt]) ||
+        RowOffsetsAt + 2 * (mapRow + 1) > PageSize)
+        failure(damaged);
+    const uint32_t start = le16(&holder[RowOffsetsAt + 2 * mapRow]) & OffsetBits;
+    const uint32_t end =
+        mapRow == 0 ? PageSize : le16(&holder[RowOffsetsAt + 2 * (mapRow - 1)]) & OffsetBits;
+    if (start + 5 > end || end > PageSize)
+        failure(damaged);
+    const std::vector<unsigned char> map(holder.begin() + start, holder.begin() + end);
+
+    const auto countPage = [&](uint32_t number) {
+        const std::vector<unsigned char> page = pages.read(number);
+        // A page of another owner is libmdb's to warn about.
+        if (page[0] != 1 || le32(&page[4]) != definition)
+            return;
+        const uint32_t rows = std::min(le16(&page[RowCountAt]), (PageSize - RowOffsetsAt) / 2);
+        for (uint32_t r = 0; r < rows; ++r)
+            if (!(le16(&page[RowOffsetsAt + 2 * r]) & DeletedRow))
+                ++count.live;
+    };
+    const auto eachBit = [](const unsigned char* bits, std::size_t bytes, auto&& visit) {
+        for (std::size_t i = 0; i < bytes * 8; ++i)
+            if (bits[i / 8] & (1u << (i % 8)))
+                visit(static_cast<uint32_t>(i));
+    };
+    if (map[0] == 0) {
+        // The bitmap itself, from a first page.
+        const uint32_t first = le32(&map[1]);
+        eachBit(&map[5], map.size() - 5, [&](uint32_t i) { countPage(first + i); });
+    } else if (map[0] == 1) {
+        // Pages of bitmaps, each after a header of four bytes.
+        constexpr uint32_t perPage = (PageSize - 4) * 8;
+        for (std::size_t j = 0; 1 + 4 * (j + 1) <= map.size(); ++j) {
+            const uint32_t bitmapPage = le32(&map[1 + 4 * j]);
+            if (bitmapPage == 0)
+                continue;
+            const std::vector<unsigned char> bitmap = pages.read(bitmapPage);
+            eachBit(&bitmap[4], PageSize - 4,
+                    [&](uint32_t i) { countPage(static_cast<uint32_t>(j) * perPage + i); });
+        }
+    } else {
+        failure(damaged);
+    }
+    return count;
 }
 
 int fixedSize(int type) {
@@ -156,7 +269,9 @@ void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbFie
     }
 }
 
-void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
+void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, const Pages& pages, off_t fileSize) {
+    const RowCount count =
+        countRows(pages, static_cast<uint32_t>(entry->table_pg), entry->object_name);
     MdbTableDef* table = mdb_read_table(entry);
     if (!table)
         failure(std::string("the definition of table ") + entry->object_name + " cannot be read");
@@ -164,7 +279,8 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
         failure(std::string("the columns of table ") + entry->object_name + " cannot be read");
     put8('T');
     putText(table->name);
-    put32(table->num_rows);
+    put32(count.stored);
+    put32(count.live);
     put16(table->num_cols);
     std::vector<std::vector<unsigned char>> ole(table->num_cols);
     for (unsigned i = 0; i < table->num_cols; ++i) {
@@ -187,9 +303,9 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
     uint32_t rows = 0;
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
-        if (++rows > table->num_rows)
-            failure(std::string("table ") + table->name + " yields more rows than its " +
-                    std::to_string(table->num_rows));
+        if (++rows > count.live)
+            failure(std::string("table ") + table->name + " yields more rows than the " +
+                    std::to_string(count.live) + " on its pages");
         int start = 0;
         std::size_t length = 0;
         if (mdb_find_row(mdb, static_cast<int>(table->cur_row) - 1, &start, &length) != 0)
@@ -221,8 +337,8 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
 }
 
 // libmdb skips a catalogue row it cannot find as if there were none, and with it a whole
-// table: the catalogue's own count of its rows tells.
-void checkCatalogueRows(MdbHandle* mdb) {
+// table: the live rows on the catalogue's pages tell.
+void checkCatalogueRows(MdbHandle* mdb, const RowCount& count) {
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (std::string(entry->object_name) != "MSysObjects")
@@ -232,12 +348,15 @@ void checkCatalogueRows(MdbHandle* mdb) {
             failure("the file's catalogue of tables cannot be read");
         unsigned rows = 0;
         mdb_rewind_table(table);
-        while (rows <= table->num_rows && mdb_fetch_row(table))
+        while (rows <= count.live && mdb_fetch_row(table))
             ++rows;
-        if (rows != table->num_rows)
+        if (rows != count.live)
             failure("the file's catalogue of tables lists " + std::to_string(rows) + " of its " +
-                    std::to_string(table->num_rows) + " objects");
+                    std::to_string(count.live) + " objects");
         mdb_free_tabledef(table);
+        put8('C');
+        put32(count.stored);
+        put32(count.live);
         return;
     }
     failure("the file has no catalogue of tables");
@@ -254,6 +373,9 @@ int main(int argc, char** argv) {
     if (stat(argv[1], &info) != 0)
         failure("the file cannot be read");
     out = "KJET1\n";
+    const Pages pages(argv[1], info.st_size);
+    // The catalogue's pages before libmdb reads them, so that a file cut short says so.
+    const RowCount catalogue = countRows(pages, 2, "MSysObjects");
     MdbHandle* mdb = mdb_open(argv[1], MDB_NOFLAGS);
     if (!mdb)
         failure("libmdb cannot open the file");
@@ -261,11 +383,11 @@ int main(int argc, char** argv) {
         failure("the file is not a Jet 4.0 file");
     if (!mdb_read_catalog(mdb, MDB_TABLE))
         failure("the file's catalogue of tables cannot be read");
-    checkCatalogueRows(mdb);
+    checkCatalogueRows(mdb, catalogue);
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (mdb_is_user_table(entry))
-            writeTable(mdb, entry, info.st_size);
+            writeTable(mdb, entry, pages, info.st_size);
     }
     put8('Z');
     flush();

@@ -33,13 +33,28 @@ constexpr char Usage[] =
 // Exit code of a copy that was written but that Krepiks would refuse.
 constexpr int WrittenButRefused = 3;
 
+void say(std::FILE* to, const QString& line) {
+    std::fprintf(to, "krepiks-catalogue: %s\n", line.toUtf8().constData());
+}
+
+// A new file that cannot be made, named as the user gave it rather than as the copy would
+// have met it; true when it was refused.
+bool refusedNewFile(const QString& given) {
+    const QString why = krepiks::NewFileProblem(given);
+    if (!why.isEmpty())
+        say(stderr, why + QStringLiteral("; nothing was written"));
+    return !why.isEmpty();
+}
+
 int fromJet(const QString& jet, const QString& file) {
     const krepiks::JetCopyResult result = krepiks::CopyJetToFile(jet, file);
     if (!result.written) {
-        std::fprintf(stderr, "krepiks-catalogue: %s\n", result.message.toUtf8().constData());
+        say(stderr, result.message);
         return 1;
     }
-    std::printf("krepiks-catalogue: %s\n", result.message.toUtf8().constData());
+    say(stdout, result.message);
+    for (const QString& note : result.notes)
+        say(stdout, note);
     if (result.krepiksCanOpen) {
         std::printf("krepiks-catalogue: Krepiks can open %s as its catalogue bolti.mdb\n",
                     file.toUtf8().constData());
@@ -63,9 +78,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == QLatin1String("from-jet") && arguments.size() == 3)
-        return fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
-                       QFileInfo(arguments[2]).absoluteFilePath());
+        return refusedNewFile(arguments[2]) ? 1
+                                            : fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
+                                                      QFileInfo(arguments[2]).absoluteFilePath());
     if (command == QLatin1String("sample") && arguments.size() == 2) {
+        if (refusedNewFile(arguments[1]))
+            return 1;
         const auto shipped = [](const char* name) {
             return QString::fromStdString(krepiks::install::DataPath(name));
         };
@@ -82,6 +100,8 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stderr);
         return 2;
     }
+    if (fromServer && refusedNewFile(arguments[1]))
+        return 1;
     if (krepiks::CatalogueServiceFile().isEmpty()) {
         std::fprintf(stderr,
                      "krepiks-catalogue: no PostgreSQL connection service \"%s\" is defined "
@@ -101,7 +121,8 @@ int main(int argc, char** argv) {
     const krepiks::CopyResult result = toServer ? krepiks::CopyFileToServer(file, server)
                                                 : krepiks::CopyServerToFile(server, file);
     PQfinish(server);
-    std::fprintf(result.ok ? stdout : stderr, "krepiks-catalogue: %s\n",
-                 result.message.toUtf8().constData());
+    say(result.ok ? stdout : stderr, result.message);
+    for (const QString& note : result.notes)
+        say(stdout, note);
     return result.ok ? 0 : 1;
 }

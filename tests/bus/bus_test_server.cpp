@@ -85,14 +85,17 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     const std::u16string progId = second ? bustest::SecondProgId : bustest::TestProgId;
     bus::LocalServer* server = nullptr;
+    int served = 0;
     bustest::RegisterTestServer({[&] {
                                      server->withdraw();
                                      QCoreApplication::quit();
                                  },
-                                 [&] { return static_cast<int>(server->handleCount()); }},
+                                 [&] { return static_cast<int>(server->handleCount()); },
+                                 [&] { return served; }},
                                 progId);
     bus::LocalServer localServer(progId);
     server = &localServer;
+    localServer.afterCall([&] { ++served; });
     localServer.onBusLost([] { QCoreApplication::quit(); });
     std::string error;
     if (!localServer.start(&error)) {

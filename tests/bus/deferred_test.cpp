@@ -345,6 +345,30 @@ TEST_F(Deferred, OnlyTheLastCallBeforeTheAnswersAreTakenIsServedAsWaitedOn) {
     EXPECT_EQ(toUtf8(Call(app.get(), u"Notes", {}, CallKind::Get).bstrVal().str()), expected);
 }
 
+// A run carries 64 calls at most: the next goes out in a message of its own.
+TEST_F(Deferred, ARunCarriesSixtyFourCallsAndNoMore) {
+    DispatchPtr app;
+    ASSERT_EQ(Create(&app), S_OK);
+    const auto note = [&] {
+        return DispatchInvoke(app.get(), u"Note", CallKind::Method, {}, nullptr);
+    };
+    const auto served = [&] { return Call(app.get(), u"Messages", {}, CallKind::Get).intVal(); };
+    // Each name looked up once, waited for.
+    ASSERT_TRUE(note().ok());
+    served();
+    for (const auto& [calls, runs] : {std::pair{64, 1}, {65, 2}, {128, 2}, {129, 3}}) {
+        const int before = served();
+        {
+            DeferredCalls scope;
+            for (int i = 0; i < calls; ++i)
+                ASSERT_TRUE(note().ok());
+            EXPECT_TRUE(SettleDeferredCalls().ok());
+        }
+        // The reading before was counted once it had been served.
+        EXPECT_EQ(served() - before - 1, runs) << calls << " calls";
+    }
+}
+
 TEST_F(Deferred, WhatPostedCallsLetGoOfIsReleasedBeforeTheNextCall) {
     DispatchPtr app;
     ASSERT_EQ(Create(&app), S_OK);

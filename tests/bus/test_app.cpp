@@ -109,6 +109,9 @@ public:
         addProperty(u"HeldHandles", [this](const DispatchArgs&) {
             return Variant::fromInt(hooks_.heldHandles ? hooks_.heldHandles() : 0);
         });
+        addProperty(u"Messages", [this](const DispatchArgs&) {
+            return Variant::fromInt(hooks_.messages ? hooks_.messages() : 0);
+        });
         addProperty(u"ProcessId", [](const DispatchArgs&) {
             return Variant::fromInt(static_cast<int32_t>(getpid()));
         });

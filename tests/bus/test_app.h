@@ -1,7 +1,8 @@
 #pragma once
 // The automation objects of the bus tests' server: an application whose members take and
-// give each kind of value, hand out child objects (counting the names asked of them), write through references, raise the
-// server's own error, hang, and quit. Plain C++; the same objects serve in-process too.
+// give each kind of value, hand out child objects (counting the names asked of them), write through
+// references, raise the server's own error, hang, and quit. Plain C++; the same objects serve
+// in-process too.
 #include "automation/automation.h"
 
 #include <functional>
@@ -16,6 +17,7 @@ inline constexpr char16_t SecondProgId[] = u"KrepiksBusTest.Second";
 struct TestHooks {
     std::function<void()> quit;       // Quit
     std::function<int()> heldHandles; // HeldHandles; 0 without it
+    std::function<int()> messages;    // Messages, those the server has served; 0 without it
 };
 
 // Child objects alive in this process.

@@ -2,11 +2,19 @@
 #include "bolt_steps.h"
 #include "cad/body_mesher.h"
 
+#include <BRepAlgoAPI_Common.hxx>
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepAlgoAPI_Fuse.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRep_Tool.hxx>
 #include <StdPrs_ToolTriangulatedShape.hxx>
+#include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
+#include <gp_Ax2.hxx>
 #include <gtest/gtest.h>
 
 using namespace krepiks::cad;
@@ -41,7 +49,46 @@ Handle(Prs3d_Drawer) ViewDrawer() {
     return drawer;
 }
 
+MeshSize FreshMesh(const TopoDS_Shape& body) {
+    const TopoDS_Shape copy = BRepBuilderAPI_Copy(body, true, false).Shape();
+    StdPrs_ToolTriangulatedShape::Tessellate(copy, ViewDrawer());
+    return SizeOf(copy);
+}
+
 } // namespace
+
+// A feature that shortens the part makes the view's deflection finer: the faces it leaves
+// alone are meshed anew, not kept as coarse as they were, and the other way round.
+TEST(BodyMesher, ABodyOfAnotherSizeEndsAsAFreshMeshWould) {
+    // A slab with a small round boss, and a long bar on it that the cut takes away: the
+    // boss's mesh follows the deflection, as no segment is cut shorter than a tenth of it.
+    const TopoDS_Shape slab =
+        BRepAlgoAPI_Fuse(
+            BRepPrimAPI_MakeBox(gp_Pnt(-100, 0, 0), 200, 20, 20).Shape(),
+            BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(50, 10, 20), gp::DZ()), 1, 5).Shape())
+            .Shape();
+    const TopoDS_Shape large =
+        BRepAlgoAPI_Fuse(slab, BRepPrimAPI_MakeBox(gp_Pnt(-5, 0, 20), 10, 5, 4000).Shape()).Shape();
+    const TopoDS_Shape small =
+        BRepAlgoAPI_Cut(large, BRepPrimAPI_MakeBox(gp_Pnt(-10, -10, 30), 20, 20, 5000).Shape())
+            .Shape();
+    TopTools_IndexedMapOfShape largeFaces;
+    TopExp::MapShapes(large, TopAbs_FACE, largeFaces);
+    int shared = 0;
+    for (TopExp_Explorer e(small, TopAbs_FACE); e.More(); e.Next())
+        shared += largeFaces.Contains(e.Current()) ? 1 : 0;
+    ASSERT_GT(shared, 0) << "the cut leaves the slab's faces as they were";
+
+    BodyMesher mesher;
+    for (const auto& [before, after] : {std::pair{large, small}, std::pair{small, large}}) {
+        mesher.meshed(before);
+        const MeshSize shown = SizeOf(mesher.meshed(after));
+        const MeshSize whole = FreshMesh(after);
+        EXPECT_EQ(shown.untriangulated, 0);
+        EXPECT_EQ(shown.nodes, whole.nodes);
+        EXPECT_EQ(shown.triangles, whole.triangles);
+    }
+}
 
 TEST(BodyMesher, EachBodyKeepsWhatItSharesWithTheOneBeforeAndEndsAsAFreshMeshWould) {
     PartDocument doc(ShippedTemplate(), "Деталь1");

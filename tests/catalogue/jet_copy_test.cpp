@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -34,9 +35,11 @@ struct ProgramRun {
 
 ProgramRun
 RunProgram(const QString& program, const QStringList& arguments,
-           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+           const QString& folder = {}) {
     QProcess process;
     process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(120000); // a bound for a hang only
@@ -44,8 +47,9 @@ RunProgram(const QString& program, const QStringList& arguments,
             QString::fromUtf8(process.readAll())};
 }
 
-ProgramRun FromJet(const QString& jet, const QString& file) {
-    return RunProgram(KREPIKS_CATALOGUE_COMMAND, {"from-jet", jet, file});
+ProgramRun FromJet(const QString& jet, const QString& file, const QString& folder = {}) {
+    return RunProgram(KREPIKS_CATALOGUE_COMMAND, {"from-jet", jet, file},
+                      QProcessEnvironment::systemEnvironment(), folder);
 }
 
 void Save(const QString& path, const QByteArray& bytes) {
@@ -126,9 +130,10 @@ std::vector<JetFixtureTable> OfficeCatalogue(const QString& longText, const QStr
          // Added after the second row was written.
          {QStringLiteral("Скидка"), 7},
          {QStringLiteral("Город"), 10, 40},
-         {QStringLiteral("Проверен"), 1}},
+         {QStringLiteral("Проверен"), 1},
+         {QStringLiteral("Остаток"), 3}},
         {{qlonglong(1), QStringLiteral("Болтовой завод"), qlonglong(123456789), -1.25, memo, true,
-          0.125, QStringLiteral("Тула"), true},
+          0.125, QStringLiteral("Тула"), true, qlonglong(-1)},
          {qlonglong(2), QString(), QVariant(), 45000.5 + 1.0 / 86400000, QVariant(), false}}};
     return {sizes, JetTemplateTable(QStringLiteral("C:\\Шаблоны\\деталь.prtdot")), suppliers};
 }
@@ -204,6 +209,9 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     EXPECT_EQ(Column(copy, "select coalesce(Скидка || '|' || Город, 'null') || '|' || Проверен "
                            "from Поставщики order by Код"),
               (std::vector<QVariant>{"0.125|Тула|1", "null|0"}));
+    // An Integer is signed.
+    EXPECT_EQ(Column(copy, "select Остаток from Поставщики order by Код"),
+              (std::vector<QVariant>{qlonglong(-1), QVariant()}));
     // New rows come after the old ones.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(copy.toUtf8().constData(), &db), SQLITE_OK);
@@ -223,6 +231,16 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     QFile f(copy);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), kept);
+    // Nor a name taken while the copy runs: a link to nowhere is taken though no file is there
+    // to see beforehand.
+    const QString taken = dir.filePath("new/taken.mdb");
+    ASSERT_TRUE(QFile::link(dir.filePath("nowhere.mdb"), taken));
+    const ProgramRun raced = FromJet(jet, taken);
+    EXPECT_EQ(raced.exitCode, 1) << raced.output.toStdString();
+    EXPECT_TRUE(raced.output.contains("nothing was written")) << raced.output.toStdString();
+    EXPECT_TRUE(QFileInfo(taken).isSymLink());
+    EXPECT_EQ(QDir(dir.filePath("new")).entryList(QDir::Files | QDir::System),
+              (QStringList{"bolti.mdb", "taken.mdb"}));
 }
 
 TEST(JetCopy, ToServerCarriesTheCatalogueToTheBitAndNamesWhatItLeavesOut) {
@@ -231,7 +249,10 @@ TEST(JetCopy, ToServerCarriesTheCatalogueToTheBitAndNamesWhatItLeavesOut) {
     QTemporaryDir dir;
     const QString longText = QString(150, QChar(0x0416));
     const QString jet = dir.filePath("bolti.mdb");
-    Save(jet, WriteJet4(OfficeCatalogue(longText, QStringLiteral("заметка"))));
+    std::vector<JetFixtureTable> tables = OfficeCatalogue(longText, QStringLiteral("заметка"));
+    // A NaN, which the server keeps as it is, reads back as itself.
+    tables[0].rows[0][2 + 5] = std::numeric_limits<double>::quiet_NaN();
+    Save(jet, WriteJet4(tables));
     const QProcessEnvironment environment =
         server.catalogueEnvironment(server.writeHome(dir.filePath("home")));
 
@@ -258,7 +279,8 @@ TEST(JetCopy, ToServerCarriesTheCatalogueToTheBitAndNamesWhatItLeavesOut) {
                 expected << "null";
                 continue;
             }
-            const double value = Awkward[(d + v) % 6] + (d == 6 ? 40 : 0);
+            const double value = v == 0 && d == 5 ? std::numeric_limits<double>::quiet_NaN()
+                                                  : Awkward[(d + v) % 6] + (d == 6 ? 40 : 0);
             quint64 bits;
             std::memcpy(&bits, &value, sizeof bits);
             expected << QString::number(bits, 16).rightJustified(16, '0');
@@ -316,6 +338,7 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
         {"cut at half", good.left(good.size() / 2)},
         {"cut at a page", good.left(good.size() - 4096)},
         {"cut mid-page", good.left(good.size() - 100)},
+        {"cut to its first page", good.left(4096)},
         {"random after the header", good.left(4096) + random},
         {"Jet 3",
          [&] {
@@ -328,6 +351,13 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
              QByteArray b = good;
              b.replace(4, 15, "Standard ACE DB");
              b[0x14] = 3;
+             return b;
+         }()},
+        // ACE's version under Jet's name: no file Access writes, and none for libmdb either.
+        {"Jet named, ACE numbered",
+         [&] {
+             QByteArray b = good;
+             b[0x14] = 2;
              return b;
          }()},
         {"encrypted", WriteJet4(OfficeCatalogue("a", "b"), {true, {}})},
@@ -366,13 +396,149 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
                                                                   : "database password"))
                 << run.output.toStdString();
         }
-        if (what.startsWith("cut") || what.startsWith("random")) {
-            EXPECT_TRUE(run.output.contains("cut short") || run.output.contains("damaged") ||
-                        run.output.contains("rows could be read") || run.output.contains("libmdb"))
+        if (what == "Jet named, ACE numbered") {
+            EXPECT_TRUE(run.output.contains(jet + " is not a Microsoft Access (Jet) file"))
                 << run.output.toStdString();
         }
+        // Where the file ends, and in which page or before which it needs.
+        if (what.startsWith("cut")) {
+            const qint64 page = bytes.size() / 4096;
+            EXPECT_TRUE(run.output.contains(
+                bytes.size() % 4096
+                    ? QString("%1 cannot be read: it ends at byte %2, inside page %3: the file "
+                              "is damaged or incomplete; nothing was written")
+                          .arg(jet)
+                          .arg(bytes.size())
+                          .arg(page)
+                    : QString("%1 cannot be read: it ends at byte %2, before page ")
+                          .arg(jet)
+                          .arg(bytes.size())))
+                << run.output.toStdString();
+        }
+        if (what == "cut to its first page") {
+            EXPECT_TRUE(run.output.contains("ends at byte 4096, before page 2: the file is "
+                                            "damaged or incomplete"))
+                << run.output.toStdString();
+        }
+        if (what.startsWith("random")) {
+            EXPECT_TRUE(run.output.contains("damaged")) << run.output.toStdString();
+        }
     }
-    EXPECT_GE(refused, 8 + 6);
+    EXPECT_GE(refused, 10 + 6);
+}
+
+// Access keeps a table's stored count of rows loosely: deleted rows, an interrupted session
+// and other edits leave it stale until the file is compacted. The rows on the pages count.
+TEST(JetCopy, AStaleCountOfRowsLosesNothingAndIsSaidInOneLine) {
+    QTemporaryDir dir;
+    JetFixtureTable sizes = JetVariantTable({{QStringLiteral("М6"), 1.0, 2.0, 3.0, 4.0, 5.0, 6.0,
+                                              7.0, 8.0, 9.0, 10.0, 11.0, 12.0, 13.0, 14.0},
+                                             {QStringLiteral("удалён"), 1.5, 2.0, 3.0, 4.0, 5.0,
+                                              6.0, 7.0, 8.0, 9.0, 10.0, 11.0, 12.0, 13.0, 14.0},
+                                             {QStringLiteral("М8"), 2.0, 2.0, 3.0, 4.0, 5.0, 6.0,
+                                              7.0, 8.0, 9.0, 10.0, 11.0, 12.0, 13.0, 14.0}});
+    sizes.deleted = {1};
+    sizes.storedRows = 7; // higher than the rows
+    JetFixtureTable path = JetTemplateTable(QStringLiteral("C:\\деталь.prtdot"));
+    path.storedRows = 0; // lower
+    const struct {
+        const char* what;
+        JetFixtureOptions options;
+        QString catalogueNote;
+    } cases[] = {
+        {"a catalogue counting more, with a deleted table's row",
+         {false, {}, 9, true},
+         "the table «MSysObjects» stores a count of 9 rows; it holds 3"},
+        {"a catalogue counting fewer",
+         {false, {}, 2, false},
+         "the table «MSysObjects» stores a count of 2 rows; it holds 3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString jet = dir.filePath(QString("%1.mdb").arg(&c - cases));
+        const QString copy = jet + ".new";
+        Save(jet, WriteJet4({sizes, path}, c.options));
+        // mdbtools' own export reads the same live rows.
+        const ProgramRun exported = RunProgram("mdb-export", {"-H", jet, "Размеры"});
+        EXPECT_EQ(exported.output.split('\n', Qt::SkipEmptyParts).size(), 2)
+            << exported.output.toStdString();
+
+        const ProgramRun run = FromJet(jet, copy);
+        ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+        const QStringList lines = run.output.split('\n', Qt::SkipEmptyParts);
+        for (const QString& note :
+             {QString("the table «Размеры» stores a count of 7 rows; it holds 2"),
+              QString("the table «swApp» stores a count of 0 rows; it holds 1"), c.catalogueNote})
+            EXPECT_TRUE(lines.contains("krepiks-catalogue: " + note))
+                << note.toStdString() << " in\n"
+                << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains("2 rows of Размеры, 1 rows of swApp"))
+            << run.output.toStdString();
+        EXPECT_EQ(Column(copy, "select id || ':' || isp from \"Размеры\" order by id"),
+                  (std::vector<QVariant>{"1:М6", "3:М8"}));
+        EXPECT_EQ(Column(copy, "select path_templete_detal from swApp"),
+                  std::vector<QVariant>{"C:\\деталь.prtdot"});
+    }
+}
+
+// Rows libmdb passes over without a word are still missed: a row whose place on its page
+// points past the row before it, and the same in the catalogue of tables.
+TEST(JetCopy, RowsTheReaderPassesOverAreMissedByNameWithNothingWritten) {
+    QTemporaryDir dir;
+    std::vector<std::vector<QVariant>> variants;
+    for (int v = 0; v < 3; ++v)
+        variants.push_back({QStringLiteral("М%1").arg(6 + 2 * v), 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0,
+                            8.0, 9.0, 10.0, 11.0, 12.0, 13.0, 14.0});
+    const QByteArray good =
+        WriteJet4({JetVariantTable(variants), JetTemplateTable(QStringLiteral("x"))});
+    // The writer's pages: the catalogue's rows on page 3, Размеры's on page 5; the third row's
+    // place is the third offset after the page's count of rows.
+    const auto misplaced = [&](int page) {
+        QByteArray b = good;
+        b[page * 4096 + 14 + 2 * 2] = char(0xff);
+        b[page * 4096 + 14 + 2 * 2 + 1] = char(0x0f);
+        return b;
+    };
+    const struct {
+        int page;
+        QString message;
+    } cases[] = {
+        {5, "table Размеры: 2 rows could be read of the 3 it holds; nothing was written"},
+        {3, "the file's catalogue of tables lists 2 of its 3 objects; nothing was written"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        const QString jet = dir.filePath("old.mdb");
+        Save(jet, misplaced(c.page));
+        const ProgramRun run = FromJet(jet, dir.filePath("new.mdb"));
+        EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(jet + " cannot be read: " + c.message))
+            << run.output.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.mdb"});
+    }
+}
+
+TEST(JetCopy, WhatIsNoFileOrNoPlaceForOneIsNamedForWhatItIs) {
+    QTemporaryDir dir;
+    const QString jet = dir.filePath("old.mdb");
+    Save(jet, WriteJet4({JetVariantTable({}), JetTemplateTable(QStringLiteral("x"))}));
+    const struct {
+        QString from, to, message;
+    } cases[] = {
+        {dir.path(), "new.mdb", dir.path() + " is a folder; nothing was written"},
+        {"/dev/zero", "new.mdb", "/dev/zero is a device, not a regular file; nothing was written"},
+        // Named as given, not as the copy's own file beside it would be.
+        {jet, "nodir/new.mdb",
+         "nodir/new.mdb cannot be created: the folder nodir does not exist; nothing was written"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        const ProgramRun run = FromJet(c.from, c.to, dir.path());
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.output, "krepiks-catalogue: " + c.message + "\n");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+                  QStringList{"old.mdb"});
+    }
 }
 
 namespace {

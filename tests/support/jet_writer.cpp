@@ -1,5 +1,6 @@
 #include "support/jet_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -90,8 +91,10 @@ public:
         return all;
     }
 
-    // A data page of owner holding rows, last placed lowest.
-    void dataPage(int number, int owner, const std::vector<QByteArray>& rows) {
+    // A data page of owner holding rows, last placed lowest; those deleted keep their place,
+    // flagged as Access flags them.
+    void dataPage(int number, int owner, const std::vector<QByteArray>& rows,
+                  const std::vector<bool>& deleted = {}) {
         QByteArray& p = at(number);
         p[0] = 1;
         p[1] = 1;
@@ -101,7 +104,8 @@ public:
         for (std::size_t i = 0; i < rows.size(); ++i) {
             end -= int(rows[i].size());
             std::memcpy(p.data() + end, rows[i].constData(), size_t(rows[i].size()));
-            put16(p, 14 + 2 * int(i), uint32_t(end));
+            const bool gone = i < deleted.size() && deleted[i];
+            put16(p, 14 + 2 * int(i), uint32_t(end) | (gone ? 0xC000u : 0u));
         }
         put16(p, 2, uint32_t(end - 14 - 2 * int(rows.size())));
     }
@@ -301,26 +305,31 @@ QByteArray WriteJet4(const std::vector<JetFixtureTable>& tables, const JetFixtur
         const std::vector<Layout> layout = layoutOf(t.columns);
         std::vector<int> dataPages;
         std::vector<QByteArray> pending;
+        std::vector<bool> pendingDeleted;
         int used = 14;
         const auto flush = [&] {
             const int page = w.newPage();
-            w.dataPage(page, def, pending);
+            w.dataPage(page, def, pending, pendingDeleted);
             dataPages.push_back(page);
             pending.clear();
+            pendingDeleted.clear();
             used = 14;
         };
-        for (const auto& values : t.rows) {
-            const QByteArray row = rowOf(layout, values);
+        for (std::size_t r = 0; r < t.rows.size(); ++r) {
+            const QByteArray row = rowOf(layout, t.rows[r]);
             if (used + row.size() + 2 > PageSize && !pending.empty())
                 flush();
             if (14 + row.size() + 2 > PageSize)
                 throw std::runtime_error("a test row larger than a page");
             pending.push_back(row);
+            pendingDeleted.push_back(std::find(t.deleted.begin(), t.deleted.end(), r) !=
+                                     t.deleted.end());
             used += int(row.size()) + 2;
         }
         if (!pending.empty() || dataPages.empty())
             flush();
-        definition(def, t, false, int(t.rows.size()), mapsFor(dataPages));
+        const int live = int(t.rows.size() - t.deleted.size());
+        definition(def, t, false, int(t.storedRows.value_or(quint32(live))), mapsFor(dataPages));
     }
     if (w.file().size() / PageSize > 32 * 8)
         throw std::runtime_error("a test file larger than its usage maps");
@@ -340,8 +349,17 @@ QByteArray WriteJet4(const std::vector<JetFixtureTable>& tables, const JetFixtur
     for (std::size_t i = 0; i < tables.size(); ++i)
         catalogueRows.push_back(rowOf(catalogueLayout, {qlonglong(definitions[i]), tables[i].name,
                                                         qlonglong(1), qlonglong(0), QVariant()}));
-    w.dataPage(catalogueData, catalogueDefinition, catalogueRows);
-    definition(catalogueDefinition, catalogue, true, int(catalogueRows.size()),
+    std::vector<bool> catalogueDeleted(catalogueRows.size(), false);
+    if (options.deletedTableRow) {
+        // Its definition's page long given to another.
+        catalogueRows.push_back(rowOf(catalogueLayout, {qlonglong(header), QStringLiteral("Старая"),
+                                                        qlonglong(1), qlonglong(0), QVariant()}));
+        catalogueDeleted.push_back(true);
+    }
+    w.dataPage(catalogueData, catalogueDefinition, catalogueRows, catalogueDeleted);
+    const int liveCatalogueRows = int(1 + tables.size());
+    definition(catalogueDefinition, catalogue, true,
+               int(options.catalogueStoredRows.value_or(quint32(liveCatalogueRows))),
                mapsFor({catalogueData}));
     w.dataPage(maps, catalogueDefinition, mapRows);
 

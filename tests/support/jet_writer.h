@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <optional>
 #include <vector>
 
 namespace krepiks::test {
@@ -26,11 +27,21 @@ struct JetFixtureTable {
     QString name;
     std::vector<JetFixtureColumn> columns;
     std::vector<std::vector<QVariant>> rows;
+    // Rows, by index, left on the page marked deleted, as Access leaves them until the file
+    // is compacted.
+    std::vector<std::size_t> deleted = {};
+    // The count of rows the definition stores, when it is not the live rows': Access lets it
+    // go stale.
+    std::optional<quint32> storedRows = {};
 };
 
 struct JetFixtureOptions {
     bool encrypted = false;
     QString password;
+    // The catalogue of tables: the count of rows its definition stores, when not its live
+    // rows'; and a row left of a table that was deleted.
+    std::optional<quint32> catalogueStoredRows = {};
+    bool deletedTableRow = false;
 };
 
 QByteArray WriteJet4(const std::vector<JetFixtureTable>& tables,
