@@ -29,7 +29,7 @@ for picture in design-window cad-window; do
   # The 3D view, right of the document tree, shows the part, not only its bare gradient.
   if [[ $picture == cad-window ]] && ((width >= 600 && height >= 400)); then
     view="$((width * 6 / 10))x$((height * 8 / 10))+$((width * 35 / 100))+$((height / 20))"
-    spread=$(identify -format '%[fx:standard_deviation]' "$file[$view]")
+    spread=$(identify -format '%[fx:standard_deviation]' "${file}[$view]")
     echo "the 3D view: standard deviation $spread"
     if awk -v d="$spread" 'BEGIN { exit !(d < 0.08) }'; then
       echo "cad-window.png shows no part in its 3D view"
