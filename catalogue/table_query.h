@@ -110,6 +110,16 @@ signals:
     void updateRecord();
 
 private:
+    // Rows read per step; about one screen and a half of the grid, many for a small catalogue.
+    static constexpr int FetchChunk = 256;
+
+    // Marks a change of the row set: the grid moving its cell meanwhile is not the user moving.
+    struct Reshaping {
+        explicit Reshaping(int& depth) : depth_(depth) { ++depth_; }
+        ~Reshaping() { --depth_; }
+        int& depth_;
+    };
+
     void requireActive() const;
     int requireField(const QString& name) const;
     QString fieldNotFound(const QString& name) const;

@@ -17,6 +17,7 @@ packages=(
   mdbtools mdbtools-dev
   debhelper dpkg-dev lintian fakeroot
   weston xwayland qt6-wayland
+  imagemagick x11-utils
 )
 
 missing=()
