@@ -17,6 +17,7 @@ packages=(
   mdbtools mdbtools-dev
   debhelper dpkg-dev lintian fakeroot
   weston xwayland qt6-wayland
+  qt6-svg-dev libdxflib-dev fonts-osifont poppler-utils python3-ezdxf
 )
 
 missing=()
