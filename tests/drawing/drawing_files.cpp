@@ -6,12 +6,12 @@
 
 namespace krepiks::test {
 
-Run RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
-               const QByteArray& input) {
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
+                      const QByteArray& input) {
     QProcess process;
     process.setWorkingDirectory(folder);
     process.start(program, arguments);
-    Run run;
+    ProgramRun run;
     if (!process.waitForStarted()) {
         run.err = process.errorString();
         return run;
@@ -27,13 +27,13 @@ Run RunProgram(const QString& program, const QStringList& arguments, const QStri
 }
 
 DrawingFolder::DrawingFolder() {
-    const Run sample =
+    const ProgramRun sample =
         RunProgram(QStringLiteral(KREPIKS_CATALOGUE_TOOL),
                    {QStringLiteral("sample"), dir_.filePath("bolti.mdb")}, dir_.path());
     ok_ = dir_.isValid() && sample.exitCode == 0;
 }
 
-Run DrawingFolder::drawing(const QStringList& arguments, const QByteArray& input) const {
+ProgramRun DrawingFolder::drawing(const QStringList& arguments, const QByteArray& input) const {
     return RunProgram(QStringLiteral(KREPIKS_CATALOGUE_TOOL),
                       QStringList{QStringLiteral("drawing")} + arguments, dir_.path(), input);
 }
@@ -61,7 +61,7 @@ QString PdfFonts(const QString& file) {
     return RunProgram(QStringLiteral("pdffonts"), {file}, ".").out;
 }
 
-Run Python(const QString& script, const QString& file) {
+ProgramRun Python(const QString& script, const QString& file) {
     return RunProgram(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, file},
                       ".");
 }

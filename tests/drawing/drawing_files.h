@@ -7,14 +7,14 @@
 
 namespace krepiks::test {
 
-struct Run {
+struct ProgramRun {
     int exitCode = -1;
     QString out, err;
 };
 
 // A program run to its end, with input on its standard input.
-Run RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
-               const QByteArray& input = {});
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
+                      const QByteArray& input = {});
 
 // A folder holding the sample catalogue as bolti.mdb.
 class DrawingFolder {
@@ -22,7 +22,7 @@ public:
     DrawingFolder();
     QString path(const QString& name) const { return dir_.filePath(name); }
     // krepiks-catalogue drawing with the arguments, in the folder.
-    Run drawing(const QStringList& arguments, const QByteArray& input = {}) const;
+    ProgramRun drawing(const QStringList& arguments, const QByteArray& input = {}) const;
     // Every file of the folder but the catalogue.
     QStringList files() const;
     bool ok() const { return ok_; }
@@ -39,6 +39,6 @@ QString PdfPageSize(const QString& file);
 // pdffonts's table.
 QString PdfFonts(const QString& file);
 // A Python script on the file, its standard output; the script gets the file as sys.argv[1].
-Run Python(const QString& script, const QString& file);
+ProgramRun Python(const QString& script, const QString& file);
 
 } // namespace krepiks::test
