@@ -127,9 +127,11 @@ ViewsLayout LayOutViews(const TBolt& bolt, const ViewLines& front, const ViewLin
     const double ex = front.maxX * s + ViewGap - end.minX * s;
     placeView(sheet, end, s, ex);
     sheet.line(Pen::Axis, {front.minX * s - AxisOvershoot, 0}, {front.maxX * s + AxisOvershoot, 0});
-    sheet.line(Pen::Axis, {ex + end.minX * s - AxisOvershoot, 0},
-               {ex + end.maxX * s + AxisOvershoot, 0});
-    sheet.line(Pen::Axis, {ex, end.minY * s - AxisOvershoot}, {ex, end.maxY * s + AxisOvershoot});
+    // The centre lines from the centre outwards, so that they cross on their dashes.
+    sheet.line(Pen::Axis, {ex, 0}, {ex + end.minX * s - AxisOvershoot, 0});
+    sheet.line(Pen::Axis, {ex, 0}, {ex + end.maxX * s + AxisOvershoot, 0});
+    sheet.line(Pen::Axis, {ex, 0}, {ex, end.minY * s - AxisOvershoot});
+    sheet.line(Pen::Axis, {ex, 0}, {ex, end.maxY * s + AxisOvershoot});
     marks.occupy({front.minX * s, front.minY * s, front.maxX * s, front.maxY * s});
     marks.occupy({ex + end.minX * s, end.minY * s, ex + end.maxX * s, end.maxY * s});
 
