@@ -7,7 +7,6 @@
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 #include <cstdio>
 #include <pwd.h>
 #include <unistd.h>

@@ -5,6 +5,7 @@
 #include <dxflib/dl_dxf.h>
 #include <memory>
 #include <numbers>
+#include <optional>
 
 namespace krepiks::drawing {
 
@@ -27,18 +28,43 @@ DL_Attributes on(Pen pen) {
     return DL_Attributes(layerOf(pen), 256, -1, "BYLAYER", 1.0);
 }
 
-// R2000 files are not UTF-8: every other character goes as the \U+XXXX escape that CAD
-// programs read.
+// The code page of Russian R2000 drawings: Cyrillic as Windows-1251 bytes.
+std::optional<char> windows1251(char32_t c) {
+    if (c >= 0x410 && c <= 0x44F)
+        return static_cast<char>(0xC0 + (c - 0x410));
+    switch (c) {
+    case 0x401: // Ё
+        return static_cast<char>(0xA8);
+    case 0x451: // ё
+        return static_cast<char>(0xB8);
+    case 0x2116: // №
+        return static_cast<char>(0xB9);
+    case 0xAB: // «
+        return static_cast<char>(0xAB);
+    case 0xBB: // »
+        return static_cast<char>(0xBB);
+    }
+    return std::nullopt;
+}
+
+// R2000 files are not UTF-8: the diameter and degree signs as the control codes every CAD
+// program reads, Cyrillic in the file's code page, anything else as a \U+XXXX escape.
 std::string dxfText(const std::string& utf8) {
     std::string out;
     for (const char32_t c : QString::fromUtf8(utf8).toStdU32String()) {
-        if (c < 0x80) {
+        if (c < 0x80)
             out += static_cast<char>(c);
-            continue;
+        else if (c == 0x2300)
+            out += "%%c";
+        else if (c == 0xB0)
+            out += "%%d";
+        else if (const auto byte = windows1251(c))
+            out += *byte;
+        else {
+            char escape[16];
+            std::snprintf(escape, sizeof escape, "\\U+%04X", static_cast<unsigned>(c));
+            out += escape;
         }
-        char escape[16];
-        std::snprintf(escape, sizeof escape, "\\U+%04X", static_cast<unsigned>(c));
-        out += escape;
     }
     return out;
 }
@@ -51,6 +77,8 @@ std::string WriteDxf(const Sheet& sheet, const std::string& path) {
     if (!dw || dw->openFailed())
         return "the DXF could not be started";
     dxf.writeHeader(*dw);
+    dw->dxfString(9, "$DWGCODEPAGE");
+    dw->dxfString(3, "ANSI_1251");
     dw->dxfString(9, "$INSUNITS");
     dw->dxfInt(70, 4); // millimetres
     dw->dxfString(9, "$MEASUREMENT");

@@ -1,7 +1,6 @@
 #include "drawing/view_projection.h"
 
 #include <BRepAdaptor_Curve.hxx>
-#include <Bnd_Box2d.hxx>
 #include <GCPnts_TangentialDeflection.hxx>
 #include <HLRAlgo_Projector.hxx>
 #include <HLRBRep_Algo.hxx>

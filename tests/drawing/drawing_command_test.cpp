@@ -98,10 +98,16 @@ for b in boxes:
         clusters[-1] = [min(c[0], b[0]), min(c[1], b[1]), max(c[2], b[2]), max(c[3], b[3])]
     else:
         clusters.append(b)
-texts = [ezdxf.decode_dxf_unicode(e.dxf.text) for e in msp.query('TEXT')]
+# The diameter and degree signs as DXF's control codes.
+def plain(text):
+    for code, sign in (('%%c', '\u2300'), ('%%C', '\u2300'), ('%%d', '\u00b0'), ('%%D', '\u00b0')):
+        text = text.replace(code, sign)
+    return text
+texts = [plain(e.dxf.text) for e in msp.query('TEXT')]
 print(json.dumps({
     'errors': len(auditor.errors),
     'version': doc.dxfversion,
+    'codepage': doc.header.get('$DWGCODEPAGE', ''),
     'insunits': doc.header.get('$INSUNITS', 0),
     'layers': sorted(l.dxf.name for l in doc.layers),
     'axis_linetype': doc.layers.get('AXIS').dxf.linetype,
@@ -174,6 +180,39 @@ TEST_F(DrawingCommand, PdfOfBothEndsOfTheCatalogueCarriesEveryDimensionTheTitleB
     }
 }
 
+TEST_F(DrawingCommand, NoNumberOrTitleOverlapsAnotherOnAnySampleVariant) {
+    struct Word {
+        QString text;
+        double x0, y0, x1, y1;
+    };
+    const QRegularExpression wordLine(
+        QStringLiteral("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
+                       "yMax=\"([\\d.]+)\">([^<]*)</word>"));
+    for (const BoltDims& d : SampleVariants()) {
+        SCOPED_TRACE(d.name);
+        const QString file = QString::fromStdString(d.name) + ".pdf";
+        draw(d.name.c_str(), file, {"--material", "Сталь 35 ГОСТ 1050-2013"});
+        const QString boxes =
+            RunProgram("pdftotext", {"-bbox", folder.path(file), "-"}, folder.path("")).out;
+        std::vector<Word> words;
+        for (auto match = wordLine.globalMatch(boxes); match.hasNext();) {
+            const auto m = match.next();
+            // A hair inside its box: words that only touch do not overlap.
+            words.push_back({m.captured(5), m.captured(1).toDouble() + 0.3,
+                             m.captured(2).toDouble() + 0.3, m.captured(3).toDouble() - 0.3,
+                             m.captured(4).toDouble() - 0.3});
+        }
+        ASSERT_GT(words.size(), 30u);
+        for (std::size_t i = 0; i < words.size(); ++i)
+            for (std::size_t j = i + 1; j < words.size(); ++j) {
+                const Word& a = words[i];
+                const Word& b = words[j];
+                EXPECT_FALSE(a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1)
+                    << a.text.toStdString() << " overlaps " << b.text.toStdString();
+            }
+    }
+}
+
 TEST_F(DrawingCommand, TheMassIsTheSolidsVolumeTimesTheDensity) {
     const BoltDims& d = dimsOf(Small.isp);
     draw(Small.isp, "steel.pdf");
@@ -217,6 +256,7 @@ TEST_F(DrawingCommand, DxfOpensCleanInMillimetresWithTheViewsAtTheDrawingsScale)
         EXPECT_EQ(dxf["errors"].toInt(), 0);
         EXPECT_GE(dxf["version"].toString(), "AC1015");
         EXPECT_EQ(dxf["insunits"].toInt(), 4) << "millimetres";
+        EXPECT_EQ(dxf["codepage"].toString(), "ANSI_1251");
         QStringList layers;
         for (const auto& l : dxf["layers"].toArray())
             layers << l.toString();
@@ -228,6 +268,8 @@ TEST_F(DrawingCommand, DxfOpensCleanInMillimetresWithTheViewsAtTheDrawingsScale)
             texts << t.toString();
         for (const QString& number : variant.numbers)
             EXPECT_TRUE(texts.contains(number)) << number.toStdString();
+        for (const char* title : {"Болт", "Лист 1", "Листов 1", "Разраб.", "* Размер для справки."})
+            EXPECT_TRUE(texts.contains(QString::fromUtf8(title))) << title;
         const double scale = scaleFactor(scaleIn(texts.join(' ')));
         ASSERT_GT(scale, 0);
         const QJsonArray views = dxf["views"].toArray();
