@@ -51,6 +51,37 @@ std::optional<double> leftmostAt(const ViewLines& lines, double y) {
     return leftmost;
 }
 
+// The view's outline as one-millimetre slabs of the sheet, each as high as the view there.
+std::vector<Box> slabsOf(const ViewLines& lines, double scale) {
+    constexpr double Width = 1;
+    std::vector<Box> slabs;
+    for (double x0 = lines.minX * scale; x0 < lines.maxX * scale; x0 += Width) {
+        const double x1 = std::min(x0 + Width, lines.maxX * scale);
+        double low = 0, high = 0;
+        for (const auto& polyline : lines.polylines)
+            for (std::size_t i = 1; i < polyline.size(); ++i) {
+                Point a{polyline[i - 1].x * scale, polyline[i - 1].y * scale};
+                Point b{polyline[i].x * scale, polyline[i].y * scale};
+                if (a.x > b.x)
+                    std::swap(a, b);
+                if (b.x < x0 || a.x > x1)
+                    continue;
+                if (b.x == a.x) {
+                    high = std::max({high, a.y, b.y});
+                    low = std::min({low, a.y, b.y});
+                    continue;
+                }
+                for (double x : {std::max(a.x, x0), std::min(b.x, x1)}) {
+                    const double y = a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
+                    high = std::max(high, y);
+                    low = std::min(low, y);
+                }
+            }
+        slabs.push_back({x0, low, x1, high});
+    }
+    return slabs;
+}
+
 void placeView(Sheet& sheet, const ViewLines& lines, double scale, double dx) {
     for (const auto& polyline : lines.polylines) {
         Path path{Pen::Thick, {}, false};
@@ -132,7 +163,9 @@ ViewsLayout LayOutViews(const TBolt& bolt, const ViewLines& front, const ViewLin
     sheet.line(Pen::Axis, {ex, 0}, {ex + end.maxX * s + AxisOvershoot, 0});
     sheet.line(Pen::Axis, {ex, 0}, {ex, end.minY * s - AxisOvershoot});
     sheet.line(Pen::Axis, {ex, 0}, {ex, end.maxY * s + AxisOvershoot});
-    marks.occupy({front.minX * s, front.minY * s, front.maxX * s, front.maxY * s});
+    // The main view's room slab by slab, so that numbers may stand close over the shank.
+    for (const Box& slab : slabsOf(front, s))
+        marks.occupy(slab);
     marks.occupy({ex + end.minX * s, end.minY * s, ex + end.maxX * s, end.maxY * s});
 
     TBolt derived = bolt;
@@ -169,13 +202,36 @@ ViewsLayout LayOutViews(const TBolt& bolt, const ViewLines& front, const ViewLin
     marks.vertical(-bolt.D / 2 * s, bolt.D / 2 * s, left, leftmost(-bolt.D / 2),
                    leftmost(bolt.D / 2), diameter + DraftNumber(bolt.D));
 
+    // The radius under the head, on a shelf above everything near it.
+    const Point corner{0, bolt.d1 / 2 * s};
+    const std::string radius = "R" + DraftNumber(bolt.R);
+    const double slope = std::tan(75 / Degrees);
+    // Clear of the outline once it has left the corner.
+    const Point leaving{corner.x + 6 * std::cos(75 / Degrees),
+                        corner.y + 6 * std::sin(75 / Degrees)};
+    for (double shelf = corner.y + 8; shelf < textBottom + 80; shelf += 2) {
+        const Point bend{corner.x + (shelf - corner.y) / slope, shelf};
+        const Text probe{radius, {bend.x + 0.5, bend.y + TextGap}, NumberHeight, 0, Anchor::Left,
+                         1};
+        if (marks.isFree(marks.textBox(probe)) && marks.lineIsFree(leaving, bend) &&
+            marks.lineIsFree(bend, {bend.x + 1 + measure(radius, NumberHeight), bend.y})) {
+            marks.leader(corner, bend, radius);
+            break;
+        }
+    }
+
     // The angles: the head's chamfer from its end face, the steps from the faces across the
     // axis. Each on the smallest arc whose number stands clear.
     const auto angle = [&](Point vertex, double fromDeg, double toDeg, double value) {
         if (!(toDeg - fromDeg > 0.5))
             return;
-        for (double radius = 6; radius <= 40; radius += 3)
+        for (double radius = 6; radius <= 24; radius += 3)
             if (marks.angle({vertex.x * s, vertex.y * s}, fromDeg, toDeg, radius,
+                            DraftNumber(value) + "°"))
+                return;
+        // Crowded above: the same angle on the other side of the axis.
+        for (double radius = 6; radius <= 24; radius += 3)
+            if (marks.angle({vertex.x * s, -vertex.y * s}, -toDeg, -fromDeg, radius,
                             DraftNumber(value) + "°"))
                 return;
     };
@@ -185,20 +241,6 @@ ViewsLayout LayOutViews(const TBolt& bolt, const ViewLines& front, const ViewLin
     angle(t2, std::atan2(t1.y - t2.y, t1.x - t2.x) * Degrees, 90, bolt.a);
     angle(P(3), 90, std::atan2(P(2).y - P(3).y, P(2).x - P(3).x) * Degrees, bolt.b);
     angle(P(5), 90, std::atan2(P(4).y - P(5).y, P(4).x - P(5).x) * Degrees, bolt.c);
-
-    // The radius under the head, on a shelf above everything near it.
-    const Point corner{0, bolt.d1 / 2 * s};
-    const std::string radius = "R" + DraftNumber(bolt.R);
-    const double slope = std::tan(65 / Degrees);
-    for (double shelf = textBottom + 4; shelf < textBottom + 80; shelf += 2) {
-        const Point bend{corner.x + (shelf - corner.y) / slope, shelf};
-        const Text probe{radius, {bend.x + 0.5, bend.y + TextGap}, NumberHeight, 0, Anchor::Left,
-                         1};
-        if (marks.isFree(marks.textBox(probe))) {
-            marks.leader(corner, bend, radius);
-            break;
-        }
-    }
 
     // Across the flats under the end view, across the corners (for reference) beside it.
     const auto endLow = [&](double u) { return lowestAt(end, u).value_or(0) * s; };

@@ -29,6 +29,9 @@ public:
     Box textBox(const Text& text) const;
     bool isFree(const Box& box) const;
     void occupy(const Box& box) { taken_.push_back(box); }
+    // The room along a line, so that numbers keep clear of it.
+    void occupyLine(Point a, Point b);
+    bool lineIsFree(Point a, Point b) const;
 
     void arrow(Point tip, Point from);
     void text(const std::string& text, Point at, double angleDeg, Anchor anchor);
