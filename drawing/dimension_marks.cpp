@@ -162,7 +162,14 @@ bool DimensionMarks::angle(Point vertex, double fromDeg, double toDeg, double ra
         if (sinMid < 0)
             t.at.y -= NumberHeight * 1.2;
         const Box box = textBox(t);
-        if (!isFree(box))
+        bool crossed = !isFree(box);
+        // Nor may the angle's own sides cross its number.
+        for (double side : {fromDeg, toDeg})
+            for (double d = 0; d <= radius + ExtensionOvershoot && !crossed; d += 0.5) {
+                const Point p = at(vertex, d, side);
+                crossed = p.x > box.x0 && p.x < box.x1 && p.y > box.y0 && p.y < box.y1;
+            }
+        if (crossed)
             continue;
         occupy(box);
         sheet_.texts.push_back(std::move(t));
