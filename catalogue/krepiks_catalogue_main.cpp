@@ -4,13 +4,17 @@
 //   krepiks-catalogue from-server FILE        the server's catalogue into a new FILE
 //   krepiks-catalogue from-jet OLD.mdb NEW.mdb an Access (Jet 4.0) file into a new FILE
 //   krepiks-catalogue sample FILE             the sample catalogue into a new FILE
+//   krepiks-catalogue drawing ISP FILE        the drawing of a variant into a new FILE
 #include "catalogue/catalogue_copy.h"
 #include "catalogue/connection_service.h"
+#include "drawing/drawing_command.h"
 #include "install/install_layout.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <cstdio>
+#include <cstring>
 #include <libpq-fe.h>
 
 namespace {
@@ -20,6 +24,8 @@ constexpr char Usage[] =
     "       krepiks-catalogue from-server FILE\n"
     "       krepiks-catalogue from-jet OLD.mdb NEW.mdb\n"
     "       krepiks-catalogue sample FILE\n"
+    "       krepiks-catalogue drawing ISP FILE [--material TEXT] [--density G_PER_CM3]\n"
+    "                         [--designation TEXT] [--author TEXT]\n"
     "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
     "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
     "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
@@ -27,6 +33,8 @@ constexpr char Usage[] =
     "  NEW.mdb and says whether Krepiks can open it. All compare every value after the copy.\n"
     "  sample writes the sample catalogue, with the installed part template, into FILE,\n"
     "  which must not exist.\n"
+    "  drawing makes the drawing of the variant ISP of the catalogue Krepiks would open\n"
+    "  here into FILE (.pdf, .svg or .dxf), which must not exist.\n"
     "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
     "  cannot open it as its catalogue.\n";
 
@@ -70,6 +78,12 @@ int fromJet(const QString& jet, const QString& file) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "drawing") == 0) {
+        // Painted into files only: no display is needed or used.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return krepiks::drawing::RunDrawingCommand(app.arguments().mid(2));
+    }
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     const QString command = arguments.value(0);

@@ -1,6 +1,7 @@
 #include "design/unit4.h"
 
 #include "catalogue/database.h"
+#include "design/drawing_export.h"
 #include "design/number_format.h"
 #include "design/read_dimension.h"
 #include "model/bolt.h"
@@ -228,6 +229,10 @@ void TForm4::createLayout() {
     setMenuBar(MainMenu1);
     N7 = MainMenu1->addAction(QStringLiteral("&Таблица исполнений болтов"));
     N7->setObjectName(QStringLiteral("N7"));
+    N8 = MainMenu1->addMenu(QStringLiteral("&Чертёж"));
+    N8->setObjectName(QStringLiteral("N8"));
+    N9 = N8->addAction(QStringLiteral("Сохранить чертёж…"));
+    N9->setObjectName(QStringLiteral("N9"));
     N1 = MainMenu1->addMenu(QStringLiteral("&Справка"));
     N1->setObjectName(QStringLiteral("N1"));
     N5 = N1->addAction(QStringLiteral("О программе"));
@@ -302,6 +307,7 @@ void TForm4::createLayout() {
     setLook(Button3, makeFont(16, true), clBlack);
     Button3->setCursor(Qt::PointingHandCursor);
     Button3->setEnabled(false);
+    N9->setEnabled(Button2->isEnabled());
 
     // Made after the picture so that they lie on top of it.
     for (const BoxPlace& place : boxPlaces) {
@@ -353,6 +359,7 @@ void TForm4::connectHandlers() {
     connect(N5, &QAction::triggered, this, [this] { N5Click(); });
     connect(N6, &QAction::triggered, this, [this] { N6Click(); });
     connect(N7, &QAction::triggered, this, [this] { N7Click(); });
+    connect(N9, &QAction::triggered, this, [this] { N9Click(); });
     connect(Label17, &LinkLabel::clicked, this, [this] { Label17Click(); });
 
     for (const ExitBinding& binding : exitBindings)
@@ -370,6 +377,9 @@ bool TForm4::event(QEvent* event) {
 }
 
 bool TForm4::eventFilter(QObject* watched, QEvent* event) {
+    // The drawing is offered exactly when a build is.
+    if (watched == Button2 && event->type() == QEvent::EnabledChange)
+        N9->setEnabled(Button2->isEnabled());
     switch (event->type()) {
     case QEvent::FocusOut: {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -721,6 +731,10 @@ void TForm4::N6Click() {
 
 void TForm4::N7Click() {
     ShowTableWindow();
+}
+
+void TForm4::N9Click() {
+    SaveBoltDrawing(this, Bolt);
 }
 
 void TForm4::BuildModel() {

@@ -73,6 +73,9 @@ public:
     QMenu* N1 = nullptr;
     QAction* N5 = nullptr;
     QAction* N6 = nullptr;
+    // «&Чертёж» and its «Сохранить чертёж…», enabled with the build button.
+    QMenu* N8 = nullptr;
+    QAction* N9 = nullptr;
 
     // Initialisation on the first activation only.
     void FormActivate();
@@ -106,6 +109,7 @@ public:
     void N5Click();
     void N6Click();
     void N7Click();
+    void N9Click();
     void Button2Click();
     void Button3Click();
     void Label17Click();

@@ -18,6 +18,7 @@ packages=(
   debhelper dpkg-dev lintian fakeroot
   weston xwayland qt6-wayland
   imagemagick x11-utils
+  qt6-svg-dev libdxflib-dev fonts-osifont poppler-utils python3-ezdxf
 )
 
 missing=()

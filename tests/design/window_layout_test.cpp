@@ -86,14 +86,16 @@ TEST_F(DesignWindowTest, LayoutPlacesEveryComponent) {
     EXPECT_TRUE(f->Label17->font().underline());
     EXPECT_EQ(f->Label17->cursor().shape(), Qt::PointingHandCursor);
 
-    // The menu bar in its order, with the about entry as the only one under "&Справка".
+    // The menu bar in its order, with the about entry as the only one under "&Справка" and
+    // the drawing's menu before it.
     const QList<QAction*> top = f->MainMenu1->actions();
-    ASSERT_EQ(top.size(), 3);
+    ASSERT_EQ(top.size(), 4);
     EXPECT_EQ(top[0], f->findChild<QAction*>("N7"));
-    EXPECT_EQ(top[1], f->findChild<QMenu*>("N1")->menuAction());
-    EXPECT_EQ(top[2], f->findChild<QAction*>("N6"));
+    EXPECT_EQ(top[1], f->findChild<QMenu*>("N8")->menuAction());
+    EXPECT_EQ(top[2], f->findChild<QMenu*>("N1")->menuAction());
+    EXPECT_EQ(top[3], f->findChild<QAction*>("N6"));
     EXPECT_EQ(f->N1->actions(), QList<QAction*>{f->findChild<QAction*>("N5")});
-    EXPECT_EQ(top[2]->text(), QStringLiteral("&Закрыть программу"));
+    EXPECT_EQ(top[3]->text(), QStringLiteral("&Закрыть программу"));
 }
 
 TEST_F(DesignWindowTest, FirstActivationEntersListMode) {
