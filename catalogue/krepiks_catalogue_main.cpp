@@ -4,9 +4,14 @@
 //   krepiks-catalogue from-server FILE        the server's catalogue into a new FILE
 //   krepiks-catalogue from-jet OLD.mdb NEW.mdb an Access (Jet 4.0) file into a new FILE
 //   krepiks-catalogue sample FILE             the sample catalogue into a new FILE
+//   krepiks-catalogue to-csv FILE.csv         the variants into a new CSV file
+//   krepiks-catalogue from-csv FILE.csv NEW.mdb  a spreadsheet's variants into a new FILE
 #include "catalogue/catalogue_copy.h"
+#include "catalogue/catalogue_source.h"
 #include "catalogue/connection_service.h"
+#include "catalogue/csv_copy.h"
 #include "install/install_layout.h"
+#include "platform/exception.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,6 +25,8 @@ constexpr char Usage[] =
     "       krepiks-catalogue from-server FILE\n"
     "       krepiks-catalogue from-jet OLD.mdb NEW.mdb\n"
     "       krepiks-catalogue sample FILE\n"
+    "       krepiks-catalogue to-csv FILE.csv\n"
+    "       krepiks-catalogue from-csv FILE.csv NEW.mdb [--template PATH]\n"
     "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
     "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
     "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
@@ -27,6 +34,10 @@ constexpr char Usage[] =
     "  NEW.mdb and says whether Krepiks can open it. All compare every value after the copy.\n"
     "  sample writes the sample catalogue, with the installed part template, into FILE,\n"
     "  which must not exist.\n"
+    "  to-csv writes the variants of the catalogue Krepiks would open here (the server's,\n"
+    "  or bolti.mdb) into the new CSV file FILE.csv (UTF-8, RFC 4180). from-csv writes the\n"
+    "  variants of FILE.csv (also a spreadsheet's, with ';' and decimal commas) into the new\n"
+    "  catalogue NEW.mdb, PATH its part template, once every cell passes the checks.\n"
     "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
     "  cannot open it as its catalogue.\n";
 
@@ -52,6 +63,12 @@ int fromJet(const QString& jet, const QString& file) {
     return WrittenButRefused;
 }
 
+int report(const krepiks::CopyResult& result) {
+    std::fprintf(result.ok ? stdout : stderr, "krepiks-catalogue: %s\n",
+                 result.message.toUtf8().constData());
+    return result.ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +82,23 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("from-jet") && arguments.size() == 3)
         return fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
                        QFileInfo(arguments[2]).absoluteFilePath());
+    if (command == QLatin1String("to-csv") && arguments.size() == 2) {
+        QString where;
+        krepiks::CopyResult result;
+        try {
+            result = krepiks::WriteVariantsCsv(krepiks::ReadCurrentCatalogue(&where),
+                                               QFileInfo(arguments[1]).absoluteFilePath());
+        } catch (const krepiks::EDatabaseError& error) {
+            result = {false, QString::fromStdString(error.what())};
+        }
+        return report(result);
+    }
+    if (command == QLatin1String("from-csv") &&
+        (arguments.size() == 3 ||
+         (arguments.size() == 5 && arguments[3] == QLatin1String("--template"))))
+        return report(krepiks::CsvToCatalogue(QFileInfo(arguments[1]).absoluteFilePath(),
+                                              QFileInfo(arguments[2]).absoluteFilePath(),
+                                              arguments.value(4)));
     if (command == QLatin1String("sample") && arguments.size() == 2) {
         const auto shipped = [](const char* name) {
             return QString::fromStdString(krepiks::install::DataPath(name));
