@@ -6,10 +6,12 @@
 //   krepiks-catalogue sample FILE             the sample catalogue into a new FILE
 //   krepiks-catalogue to-csv FILE.csv         the variants into a new CSV file
 //   krepiks-catalogue from-csv FILE.csv NEW.mdb  a spreadsheet's variants into a new FILE
+//   krepiks-catalogue export DIR …            every variant as files of a parts library
 #include "catalogue/catalogue_copy.h"
 #include "catalogue/catalogue_source.h"
 #include "catalogue/connection_service.h"
 #include "catalogue/csv_copy.h"
+#include "export/export_run.h"
 #include "install/install_layout.h"
 #include "platform/exception.h"
 
@@ -27,6 +29,7 @@ constexpr char Usage[] =
     "       krepiks-catalogue sample FILE\n"
     "       krepiks-catalogue to-csv FILE.csv\n"
     "       krepiks-catalogue from-csv FILE.csv NEW.mdb [--template PATH]\n"
+    "       krepiks-catalogue export DIR [--only ISP...] [--formats step,stl] [--jobs N]\n"
     "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
     "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
     "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
@@ -38,6 +41,9 @@ constexpr char Usage[] =
     "  or bolti.mdb) into the new CSV file FILE.csv (UTF-8, RFC 4180). from-csv writes the\n"
     "  variants of FILE.csv (also a spreadsheet's, with ';' and decimal commas) into the new\n"
     "  catalogue NEW.mdb, PATH its part template, once every cell passes the checks.\n"
+    "  export builds every variant of that catalogue and writes DIR/<name>.step (and\n"
+    "  .stl) and DIR/index.csv; files already there are kept. Exit codes of export: 0 all\n"
+    "  written or kept; 2 some variants failed; 1 nothing could be done; 130 interrupted.\n"
     "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
     "  cannot open it as its catalogue.\n";
 
@@ -82,6 +88,8 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("from-jet") && arguments.size() == 3)
         return fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
                        QFileInfo(arguments[2]).absoluteFilePath());
+    if (command == QLatin1String("export"))
+        return krepiks::exporting::RunExport(arguments.mid(1));
     if (command == QLatin1String("to-csv") && arguments.size() == 2) {
         QString where;
         krepiks::CopyResult result;
