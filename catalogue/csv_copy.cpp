@@ -123,8 +123,10 @@ CopyResult WriteVariantsCsv(const CatalogueRows& tables, const QString& csv) {
                 fields.emplace_back();
             else if (value.typeId() == QMetaType::Double)
                 fields.push_back(csv::Number(value.toDouble()));
-            else
-                fields.push_back(csv::Field(value.toString(), true));
+            else if (value.typeId() == QMetaType::LongLong)
+                fields.push_back(QByteArray::number(value.toLongLong()));
+            else // in quotes when empty, so that it reads back as a text and not as NULL
+                fields.push_back(csv::Field(value.toString(), value.toString().isEmpty()));
         }
         text += csv::Record(fields);
     }

@@ -18,7 +18,7 @@ struct CommandRun {
     QString output;
 };
 
-CommandRun Run(const QString& program, const QStringList& arguments) {
+CommandRun RunProgram(const QString& program, const QStringList& arguments) {
     QProcess command;
     command.setProcessChannelMode(QProcess::MergedChannels);
     command.start(program, arguments);
@@ -28,7 +28,7 @@ CommandRun Run(const QString& program, const QStringList& arguments) {
 }
 
 CommandRun Catalogue(const QStringList& arguments) {
-    return Run(QStringLiteral(KREPIKS_CATALOGUE_COMMAND), arguments);
+    return RunProgram(QStringLiteral(KREPIKS_CATALOGUE_COMMAND), arguments);
 }
 
 void Write(const QString& path, const QByteArray& bytes) {
@@ -95,15 +95,15 @@ TEST(CsvCopy, TheCatalogueGoesOutAndComesBackToTheLastBit) {
         << "numbers in their shortest form with the decimal point";
 
     // Python's csv module reads the same rows and the same doubles.
-    const CommandRun python =
-        Run("python3", {"-c",
-                        "import csv,sys\n"
-                        "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
-                        "odd = rows[-1]\n"
-                        "print(len(rows), odd[1] == 'Болт \"особый\", 1;\\nвторая строка',\n"
-                        "      float(odd[2]) == 0.1 + 0.2, float(odd[5]) == 2.0 / 3,\n"
-                        "      float(odd[4]) == 5e-324)",
-                        csv});
+    const CommandRun python = RunProgram(
+        "python3", {"-c",
+                    "import csv,sys\n"
+                    "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
+                    "odd = rows[-1]\n"
+                    "print(len(rows), odd[1] == 'Болт \"особый\", 1;\\nвторая строка',\n"
+                    "      float(odd[2]) == 0.1 + 0.2, float(odd[5]) == 2.0 / 3,\n"
+                    "      float(odd[4]) == 5e-324)",
+                    csv});
     EXPECT_EQ(python.output.trimmed(), "13 True True True True") << python.output.toStdString();
 
     const QString copy = folder.folder() + "/copy.mdb";
