@@ -15,10 +15,6 @@ namespace krepiks {
 
 namespace {
 
-// The longest name and template path the catalogue's columns and the design window take.
-constexpr int MaxNameLength = 150;
-constexpr int MaxTemplatePathLength = 250;
-
 struct BadCell {
     csv::Error where;
 };
@@ -82,8 +78,8 @@ QVariant cellValue(const csv::Cell& cell, int column, const FieldDef& field,
     case FieldKind::Text:
         if (cell.text.isEmpty() && !cell.quoted)
             return {};
-        if (cell.text.size() > MaxNameLength)
-            bad(QStringLiteral("the name is longer than %1 characters").arg(MaxNameLength));
+        if (cell.text.size() > MaxVariantNameLength)
+            bad(QStringLiteral("the name is longer than %1 characters").arg(MaxVariantNameLength));
         return cell.text;
     case FieldKind::Float:
         break;
