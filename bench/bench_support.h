@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -124,6 +125,8 @@ private:
 // iteration, or once per call of the run it returns.
 void KernelFloor(benchmark::State& state);
 std::function<bool(double* seconds, std::string* error)> KernelBolt();
+// The same for each of bolts, one after another.
+std::function<bool(double* seconds, std::string* error)> KernelBolts(std::vector<TBolt> bolts);
 
 // Processes events until done() holds or the timeout passes.
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -95,6 +95,18 @@ std::function<bool(double*, std::string*)> KernelBolt() {
     };
 }
 
+std::function<bool(double*, std::string*)> KernelBolts(std::vector<TBolt> bolts) {
+    return [bolts = std::move(bolts)](double* seconds, std::string*) {
+        const auto start = Clock::now();
+        for (const TBolt& bolt : bolts) {
+            TopoDS_Shape solid = DirectBolt(bolt);
+            benchmark::DoNotOptimize(solid);
+        }
+        *seconds = SecondsSince(start);
+        return true;
+    };
+}
+
 namespace {
 
 // One build against the stand-in in this process, each in an application of its own (as

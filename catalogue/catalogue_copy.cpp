@@ -637,4 +637,61 @@ QString CatalogueProblem(const QString& file) {
     return {};
 }
 
+void LinkIntoPlace(const QString& partial, const QString& file) {
+    linkIntoPlace(partial, file);
+}
+
+const QStringList& VariantColumns() {
+    return Tables()[0].columns;
+}
+
+CatalogueRows ReadCatalogueFile(const QString& file) {
+    const File source(file, SQLITE_OPEN_READONLY);
+    return {readFile(source, Tables()[0]), readFile(source, Tables()[1])};
+}
+
+CatalogueRows ReadCatalogueServer(PGconn* server) {
+    server::Exec(server, QStringLiteral("begin transaction isolation level repeatable read"));
+    CatalogueRows tables;
+    try {
+        server::Exec(server, QStringLiteral("set local extra_float_digits = 3"));
+        tables = {readServer(server, Tables()[0]), readServer(server, Tables()[1])};
+        server::Exec(server, QStringLiteral("commit"));
+    } catch (...) {
+        PQclear(PQexec(server, "rollback"));
+        throw;
+    }
+    return tables;
+}
+
+CopyResult WriteCatalogueFile(const QString& file, const CatalogueRows& tables) {
+    const std::vector<Rows> rows = {tables.variants, tables.templatePaths};
+    // A name of its own, so that two copies at once cannot write into one file.
+    QTemporaryFile partial(file + QStringLiteral(".XXXXXX.partial"));
+    try {
+        if (QFileInfo::exists(file))
+            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+        if (!partial.open())
+            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
+                     .arg(file, partial.errorString()));
+        {
+            const File target(partial.fileName(), SQLITE_OPEN_READWRITE);
+            target.exec(FileSchema);
+            target.exec("begin");
+            for (std::size_t t = 0; t < Tables().size(); ++t)
+                copyIntoFile(target, Tables()[t], rows[t]);
+            target.exec("commit");
+            for (std::size_t t = 0; t < Tables().size(); ++t)
+                if (const QString difference =
+                        compare(Tables()[t], rows[t], readFile(target, Tables()[t]));
+                    !difference.isEmpty())
+                    fail(difference + QStringLiteral("; nothing was written"));
+        }
+        linkIntoPlace(partial.fileName(), file);
+        return {true, QStringLiteral("wrote %1 into %2").arg(summary(rows), file)};
+    } catch (const EDatabaseError& error) {
+        return {false, QString::fromStdString(error.what())};
+    }
+}
+
 } // namespace krepiks

@@ -7,7 +7,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <libpq-fe.h>
+#include <vector>
 
 namespace krepiks {
 
@@ -53,5 +55,28 @@ QString NewFileProblem(const QString& file);
 // Why Krepiks would refuse the catalogue file at start-up (a missing table or column, a
 // column whose type cannot carry its field), in the words it would use; empty when it opens.
 QString CatalogueProblem(const QString& file);
+
+// The catalogue's two tables as rows of values, each row in its table's column order:
+// id, isp, d0 … e, and id_swApp, path_templete_detal. A NULL is a null QVariant.
+struct CatalogueRows {
+    std::vector<std::vector<QVariant>> variants;
+    std::vector<std::vector<QVariant>> templatePaths;
+};
+
+// The columns of Размеры in their order, the key first.
+const QStringList& VariantColumns();
+
+// Both tables of a catalogue file, or of the server's catalogue, in key order. Throw
+// EDatabaseError.
+CatalogueRows ReadCatalogueFile(const QString& file);
+CatalogueRows ReadCatalogueServer(PGconn* server);
+
+// Writes the tables into the new catalogue file file, with the sample catalogue's tables,
+// reads every value back and compares it before the file is kept. Refused when file exists.
+CopyResult WriteCatalogueFile(const QString& file, const CatalogueRows& tables);
+
+// Gives the finished partial file the name file by a link, which never replaces a file
+// that appeared meanwhile, then removes partial. Throws EDatabaseError when file exists.
+void LinkIntoPlace(const QString& partial, const QString& file);
 
 } // namespace krepiks

@@ -15,6 +15,10 @@ struct FieldDef {
     FieldKind kind;
 };
 
+// The longest variant name and template path the columns hold (varchar(150), varchar(250)).
+inline constexpr int MaxVariantNameLength = 150;
+inline constexpr int MaxTemplatePathLength = 250;
+
 // The persistent fields of the design window's queries on Размеры and on swApp.
 const std::vector<FieldDef>& VariantFields();
 const std::vector<FieldDef>& TemplatePathFields();

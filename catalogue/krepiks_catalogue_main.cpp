@@ -5,10 +5,17 @@
 //   krepiks-catalogue from-jet OLD.mdb NEW.mdb an Access (Jet 4.0) file into a new FILE
 //   krepiks-catalogue sample FILE             the sample catalogue into a new FILE
 //   krepiks-catalogue drawing ISP FILE        the drawing of a variant into a new FILE
+//   krepiks-catalogue to-csv FILE.csv         the variants into a new CSV file
+//   krepiks-catalogue from-csv FILE.csv NEW.mdb  a spreadsheet's variants into a new FILE
+//   krepiks-catalogue export DIR …            every variant as files of a parts library
 #include "catalogue/catalogue_copy.h"
+#include "catalogue/catalogue_source.h"
 #include "catalogue/connection_service.h"
 #include "drawing/drawing_command.h"
+#include "catalogue/csv_copy.h"
+#include "export/export_run.h"
 #include "install/install_layout.h"
+#include "platform/exception.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -26,6 +33,9 @@ constexpr char Usage[] =
     "       krepiks-catalogue sample FILE\n"
     "       krepiks-catalogue drawing ISP FILE [--material TEXT] [--density G_PER_CM3]\n"
     "                         [--designation TEXT] [--author TEXT]\n"
+    "       krepiks-catalogue to-csv FILE.csv\n"
+    "       krepiks-catalogue from-csv FILE.csv NEW.mdb [--template PATH]\n"
+    "       krepiks-catalogue export DIR [--only ISP...] [--formats step,stl] [--jobs N]\n"
     "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
     "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
     "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
@@ -35,6 +45,13 @@ constexpr char Usage[] =
     "  which must not exist.\n"
     "  drawing makes the drawing of the variant ISP of the catalogue Krepiks would open\n"
     "  here into FILE (.pdf, .svg or .dxf), which must not exist.\n"
+    "  to-csv writes the variants of the catalogue Krepiks would open here (the server's,\n"
+    "  or bolti.mdb) into the new CSV file FILE.csv (UTF-8, RFC 4180). from-csv writes the\n"
+    "  variants of FILE.csv (also a spreadsheet's, with ';' and decimal commas) into the new\n"
+    "  catalogue NEW.mdb, PATH its part template, once every cell passes the checks.\n"
+    "  export builds every variant of that catalogue and writes DIR/<name>.step (and\n"
+    "  .stl) and DIR/index.csv; files already there are kept. Exit codes of export: 0 all\n"
+    "  written or kept; 2 some variants failed; 1 nothing could be done; 130 interrupted.\n"
     "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
     "  cannot open it as its catalogue.\n";
 
@@ -75,6 +92,12 @@ int fromJet(const QString& jet, const QString& file) {
     return WrittenButRefused;
 }
 
+int report(const krepiks::CopyResult& result) {
+    std::fprintf(result.ok ? stdout : stderr, "krepiks-catalogue: %s\n",
+                 result.message.toUtf8().constData());
+    return result.ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +118,25 @@ int main(int argc, char** argv) {
         return refusedNewFile(arguments[2]) ? 1
                                             : fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
                                                       QFileInfo(arguments[2]).absoluteFilePath());
+    if (command == QLatin1String("export"))
+        return krepiks::exporting::RunExport(arguments.mid(1));
+    if (command == QLatin1String("to-csv") && arguments.size() == 2) {
+        QString where;
+        krepiks::CopyResult result;
+        try {
+            result = krepiks::WriteVariantsCsv(krepiks::ReadCurrentCatalogue(&where),
+                                               QFileInfo(arguments[1]).absoluteFilePath());
+        } catch (const krepiks::EDatabaseError& error) {
+            result = {false, QString::fromStdString(error.what())};
+        }
+        return report(result);
+    }
+    if (command == QLatin1String("from-csv") &&
+        (arguments.size() == 3 ||
+         (arguments.size() == 5 && arguments[3] == QLatin1String("--template"))))
+        return report(krepiks::CsvToCatalogue(QFileInfo(arguments[1]).absoluteFilePath(),
+                                              QFileInfo(arguments[2]).absoluteFilePath(),
+                                              arguments.value(4)));
     if (command == QLatin1String("sample") && arguments.size() == 2) {
         if (refusedNewFile(arguments[1]))
             return 1;

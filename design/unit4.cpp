@@ -1,5 +1,6 @@
 #include "design/unit4.h"
 
+#include "catalogue/catalogue_fields.h"
 #include "catalogue/database.h"
 #include "design/drawing_export.h"
 #include "design/number_format.h"
@@ -54,9 +55,6 @@ QString FreeVariantName(int rowCount, const QSet<QString>& taken) {
 }
 
 namespace {
-
-// The catalogue's column width for the template path.
-constexpr int MaxTemplatePathLength = 250;
 
 const QColor clBlack(0x00, 0x00, 0x00);
 const QColor clGreen(0x00, 0x80, 0x00);

@@ -1,6 +1,6 @@
 #include "dimension_check.h"
 
-#include "design/read_dimension.h"
+#include "design/dimension_rules.h"
 
 #include <QLocale>
 #include <QString>

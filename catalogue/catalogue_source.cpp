@@ -1,0 +1,54 @@
+#include "catalogue/catalogue_source.h"
+
+#include "catalogue/connection_service.h"
+#include "catalogue/jet_file.h"
+#include "platform/exception.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <memory>
+
+namespace krepiks {
+
+namespace {
+
+[[noreturn]] void fail(const QString& message) {
+    throw EDatabaseError(message.toStdString());
+}
+
+} // namespace
+
+CatalogueRows ReadCurrentCatalogue(QString* where) {
+    if (!CatalogueServiceFile().isEmpty()) {
+        *where = QStringLiteral("the server's catalogue (service \"%1\")")
+                     .arg(QLatin1String(CatalogueService));
+        const std::unique_ptr<PGconn, decltype(&PQfinish)> server(
+            PQconnectdb((QByteArray("service=") + CatalogueService).constData()), &PQfinish);
+        if (PQstatus(server.get()) != CONNECTION_OK)
+            fail(*where + QStringLiteral(": ") +
+                 QString::fromLocal8Bit(PQerrorMessage(server.get())).trimmed());
+        PQsetClientEncoding(server.get(), "UTF8");
+        try {
+            return ReadCatalogueServer(server.get());
+        } catch (const EDatabaseError& error) {
+            fail(*where + QStringLiteral(": ") + QString::fromStdString(error.what()));
+        }
+    }
+    const QString file = QDir::current().absoluteFilePath(QStringLiteral("bolti.mdb"));
+    *where = file;
+    if (!QFileInfo(file).isFile())
+        fail(QStringLiteral("Could not find file '%1'.").arg(file));
+    if (ReadJetHeaderOf(file).format != JetFormat::NotJet)
+        fail(QStringLiteral("%1 is an Access file, which Krepiks does not open; bring it over "
+                            "first with krepiks-catalogue from-jet")
+                 .arg(file));
+    if (const QString problem = CatalogueProblem(file); !problem.isEmpty())
+        fail(file + QStringLiteral(": ") + problem);
+    try {
+        return ReadCatalogueFile(file);
+    } catch (const EDatabaseError& error) {
+        fail(file + QStringLiteral(": ") + QString::fromStdString(error.what()));
+    }
+}
+
+} // namespace krepiks
