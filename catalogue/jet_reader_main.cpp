@@ -6,6 +6,8 @@
 // libmdb may crash or loop on a damaged file, so this runs as a child of the program that
 // wants the rows; that program bounds its time and takes anything on standard error as a
 // failure.
+#include "catalogue/libmdb_layout.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +54,11 @@ void putText(const std::string& text) {
     flush();
     std::fflush(stdout);
     std::_Exit(0);
+}
+
+void requireLayout(const std::string& mismatch) {
+    if (!mismatch.empty())
+        failure(krepiks::jet::LayoutFailure(mismatch));
 }
 
 int fixedSize(int type) {
@@ -162,6 +169,7 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, off_t fileSize) {
         failure(std::string("the definition of table ") + entry->object_name + " cannot be read");
     if (!mdb_read_columns(table) || table->columns->len != table->num_cols)
         failure(std::string("the columns of table ") + entry->object_name + " cannot be read");
+    requireLayout(krepiks::jet::TableLayoutMismatch(entry, table));
     put8('T');
     putText(table->name);
     put32(table->num_rows);
@@ -257,10 +265,12 @@ int main(int argc, char** argv) {
     MdbHandle* mdb = mdb_open(argv[1], MDB_NOFLAGS);
     if (!mdb)
         failure("libmdb cannot open the file");
+    requireLayout(krepiks::jet::HandleLayoutMismatch(mdb, argv[1]));
     if (mdb->f->jet_version != MDB_VER_JET4)
         failure("the file is not a Jet 4.0 file");
     if (!mdb_read_catalog(mdb, MDB_TABLE))
         failure("the file's catalogue of tables cannot be read");
+    requireLayout(krepiks::jet::CatalogueLayoutMismatch(mdb));
     checkCatalogueRows(mdb);
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
