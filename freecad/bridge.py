@@ -12,9 +12,6 @@ import FreeCAD as App
 import Part
 import Sketcher
 
-# FreeCAD's version as (major, minor): where versions differ, the calls are chosen by it.
-VERSION = tuple(int(part) for part in App.Version()[:2])
-
 _docs = {}
 _objects = {}  # (document, the id krepiks-freecad gave it) -> the FreeCAD object
 _built = {}  # document -> its undo count when krepiks-freecad last changed it
@@ -61,10 +58,6 @@ def new_document(key, label, template):
     doc.Label = label
     bodies = [o for o in doc.Objects if o.TypeId == "PartDesign::Body"]
     body = bodies[0] if bodies else doc.addObject("PartDesign::Body", "Body")
-    if VERSION >= (1, 0):
-        # 1.0 lets a body hold several solids unless told not to; a bolt is one solid, and in
-        # 0.20 a feature that left two failed: so it does here.
-        body.AllowCompound = False
     _docs[key] = (doc, body)
     if App.GuiUp:
         import FreeCADGui as Gui
