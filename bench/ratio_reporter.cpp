@@ -126,8 +126,13 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
         if (!SplitName(run, key, role))
             continue;
         Figure figure;
+#ifdef KREPIKS_BENCHMARK_SKIPPED_RUNS
+        if (run.skipped) {
+            figure.error = run.skip_message;
+#else
         if (run.error_occurred) {
             figure.error = run.error_message;
+#endif
         } else {
             figure.seconds =
                 run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);

@@ -4,6 +4,10 @@
 #include <STEPControl_Controller.hxx>
 #include <STEPControl_Writer.hxx>
 #include <Standard_Failure.hxx>
+#include <Standard_Version.hxx>
+#if OCC_VERSION_HEX >= 0x070700
+#include <StepData_StepModel.hxx>
+#endif
 #include <StlAPI_Writer.hxx>
 
 namespace krepiks::cad {
@@ -42,6 +46,13 @@ bool PartDocument::saveStep(const std::string& path, std::string* error) const {
         Interface_Static::SetCVal("write.step.unit", StepUnit(template_.unit));
         {
             STEPControl_Writer writer;
+#if OCC_VERSION_HEX >= 0x070700
+            // From 7.7 the writer scales by the lengths its model holds, in millimetres, and
+            // the settings above only name the unit in the file.
+            const double millimetres = 1000.0 / template_.unitsPerMetre;
+            writer.Model()->SetLocalLengthUnit(millimetres);
+            writer.Model()->SetWriteLengthUnit(millimetres);
+#endif
             ok = writer.Transfer(body_, STEPControl_AsIs) == IFSelect_RetDone &&
                  writer.Write(path.c_str()) == IFSelect_RetDone;
         }

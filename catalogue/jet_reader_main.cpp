@@ -9,6 +9,8 @@
 //
 // libmdb also skips rows it cannot place without a word. So each table's live rows are
 // counted here first from its own data pages, without libmdb, and libmdb must yield as many.
+#include "catalogue/libmdb_layout.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -167,6 +169,11 @@ RowCount countRows(const Pages& pages, uint32_t definition, const std::string& n
     return count;
 }
 
+void requireLayout(const std::string& mismatch) {
+    if (!mismatch.empty())
+        failure(krepiks::jet::LayoutFailure(mismatch));
+}
+
 int fixedSize(int type) {
     switch (type) {
     case MDB_BYTE:
@@ -277,6 +284,7 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, const Pages& pages, off_
         failure(std::string("the definition of table ") + entry->object_name + " cannot be read");
     if (!mdb_read_columns(table) || table->columns->len != table->num_cols)
         failure(std::string("the columns of table ") + entry->object_name + " cannot be read");
+    requireLayout(krepiks::jet::TableLayoutMismatch(entry, table));
     put8('T');
     putText(table->name);
     put32(count.stored);
@@ -379,10 +387,12 @@ int main(int argc, char** argv) {
     MdbHandle* mdb = mdb_open(argv[1], MDB_NOFLAGS);
     if (!mdb)
         failure("libmdb cannot open the file");
+    requireLayout(krepiks::jet::HandleLayoutMismatch(mdb, argv[1]));
     if (mdb->f->jet_version != MDB_VER_JET4)
         failure("the file is not a Jet 4.0 file");
     if (!mdb_read_catalog(mdb, MDB_TABLE))
         failure("the file's catalogue of tables cannot be read");
+    requireLayout(krepiks::jet::CatalogueLayoutMismatch(mdb));
     checkCatalogueRows(mdb, catalogue);
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Krepiks needs to build, run and test, skipping those
-# already present. Uses sudo when not run as root.
+# Installs the Debian packages Krepiks needs to build, run and test (Debian 12 and 13 alike),
+# skipping those already present. Uses sudo when not run as root. The names carry no version
+# wherever the unversioned one exists: the release's own default then comes along.
 set -euo pipefail
 
 packages=(
@@ -9,13 +10,14 @@ packages=(
   libjpeg62-turbo-dev libsqlite3-dev sqlite3 libpq-dev postgresql
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev
   libocct-visualization-dev libocct-ocaf-dev libocct-data-exchange-dev libtbb-dev
+  libfontconfig-dev
   libgtest-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-dev
   fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
   xvfb xauth libgl1-mesa-dri libx11-dev
   freecad
   mdbtools mdbtools-dev
-  debhelper dpkg-dev lintian fakeroot
+  debhelper dpkg-dev lintian fakeroot debootstrap
   weston xwayland qt6-wayland
   imagemagick x11-utils
   qt6-svg-dev libdxflib-dev fonts-osifont poppler-utils python3-ezdxf
@@ -32,6 +34,16 @@ if ((${#missing[@]})); then
   if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
+  # A name this release does not offer is said plainly, before apt installs anything.
+  lacking=()
+  for p in "${missing[@]}"; do
+    candidate=$(apt-cache policy "$p" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+    [[ -n $candidate && $candidate != "(none)" ]] || lacking+=("$p")
+  done
+  if ((${#lacking[@]})); then
+    echo "install-deps.sh: this release offers no package named: ${lacking[*]}" >&2
+    exit 1
+  fi
   DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 fi

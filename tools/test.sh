@@ -23,23 +23,27 @@ report() {
   printf '  %-32s %4d s\n' "whole command" "$SECONDS"
   echo "Tests: $passed passed, $failed failed"
 }
-# ctest inside a private session bus, so tests never touch the developer's own; its
-# summary is counted into the closing line.
-suite() {
+# A command that runs ctest, each of whose summaries is counted into the closing line.
+counted() {
   local log
   log=$(mktemp)
   set +e
-  dbus-run-session -- ctest "$@" 2>&1 | tee "$log"
+  "$@" 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}
   set -e
   local line
-  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  while read -r line; do
+    if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+      failed=$((failed + BASH_REMATCH[1]))
+      passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    fi
+  done < <(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log")
   rm -f "$log"
-  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-    failed=$((failed + BASH_REMATCH[1]))
-    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
-  fi
   return "$code"
+}
+# ctest inside a private session bus, so tests never touch the developer's own.
+suite() {
+  counted dbus-run-session -- ctest "$@"
 }
 trap report EXIT
 

@@ -40,10 +40,22 @@ namespace krepiks::test {
 
 namespace {
 
-// The server's programs: Debian keeps them out of PATH.
+// The server's programs: Debian keeps them out of PATH, in a folder per server version
+// (/usr/lib/postgresql/<version>/bin); the newest version installed serves.
 QString serverProgram(const QString& name) {
-    const QString debian = QStringLiteral("/usr/lib/postgresql/15/bin/") + name;
-    return QFile::exists(debian) ? debian : name;
+    const QDir versions(QStringLiteral("/usr/lib/postgresql"));
+    QString newest;
+    int newestVersion = -1;
+    for (const QString& entry : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const int version = entry.toInt(&number);
+        const QString program = versions.filePath(entry + QStringLiteral("/bin/") + name);
+        if (number && version > newestVersion && QFile::exists(program)) {
+            newestVersion = version;
+            newest = program;
+        }
+    }
+    return newest.isEmpty() ? name : newest;
 }
 
 QString quotedConninfo(const QString& value) {
