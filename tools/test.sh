@@ -48,6 +48,8 @@ suite() {
 trap report EXIT
 
 stage "installs" "$root/tools/install-deps.sh"
+# Seconds: every C and C++ file as the committed .clang-format lays it out.
+stage "format check" "$root/tools/check-format.sh"
 stage "normal build" "$root/tools/build.sh"
 # The Debian package, which the normal suite then takes apart and runs (label "package").
 stage "package build" "$root/tools/package.sh"
