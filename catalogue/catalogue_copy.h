@@ -3,6 +3,8 @@
 // an empty server database, or the server's rows into a new file. Each copy reads its rows
 // back and compares them value for value before it keeps anything, and neither overwrites
 // anything that exists.
+#include "catalogue/catalogue_check.h"
+#include "catalogue/file_into_place.h"
 #include "catalogue/jet_reader.h"
 
 #include <QString>
@@ -48,14 +50,6 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file,
 CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
                                 const QString& templatePath);
 
-// Why file cannot be made as a new file (it exists, or its folder does not), naming it as
-// given; empty when it can.
-QString NewFileProblem(const QString& file);
-
-// Why Krepiks would refuse the catalogue file at start-up (a missing table or column, a
-// column whose type cannot carry its field), in the words it would use; empty when it opens.
-QString CatalogueProblem(const QString& file);
-
 // The catalogue's two tables as rows of values, each row in its table's column order:
 // id, isp, d0 … e, and id_swApp, path_templete_detal. A NULL is a null QVariant.
 struct CatalogueRows {
@@ -74,9 +68,5 @@ CatalogueRows ReadCatalogueServer(PGconn* server);
 // Writes the tables into the new catalogue file file, with the sample catalogue's tables,
 // reads every value back and compares it before the file is kept. Refused when file exists.
 CopyResult WriteCatalogueFile(const QString& file, const CatalogueRows& tables);
-
-// Gives the finished partial file the name file by a link, which never replaces a file
-// that appeared meanwhile, then removes partial. Throws EDatabaseError when file exists.
-void LinkIntoPlace(const QString& partial, const QString& file);
 
 } // namespace krepiks

@@ -1,0 +1,47 @@
+#include "catalogue/copy_check.h"
+
+#include <cmath>
+
+namespace krepiks::copying {
+
+bool sameValue(const QVariant& a, const QVariant& b) {
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    const bool bytesA = a.typeId() == QMetaType::QByteArray;
+    if (bytesA || b.typeId() == QMetaType::QByteArray)
+        return bytesA == (b.typeId() == QMetaType::QByteArray) &&
+               a.toByteArray() == b.toByteArray();
+    const bool numberA = a.typeId() == QMetaType::Double || a.typeId() == QMetaType::LongLong;
+    const bool numberB = b.typeId() == QMetaType::Double || b.typeId() == QMetaType::LongLong;
+    if (numberA != numberB)
+        return false;
+    if (numberA) {
+        const double x = a.toDouble(), y = b.toDouble();
+        return x == y || (std::isnan(x) && std::isnan(y));
+    }
+    return a.toString() == b.toString();
+}
+
+QString compare(const Table& table, const Rows& written, const Rows& read) {
+    if (written.size() != read.size())
+        return QStringLiteral("%1: %2 rows written, %3 read back")
+            .arg(table.name)
+            .arg(written.size())
+            .arg(read.size());
+    for (std::size_t r = 0; r < written.size(); ++r)
+        for (int i = 0; i < table.columns.size(); ++i)
+            if (!sameValue(written[r][i], read[r][i]))
+                return QStringLiteral("%1: row %2, column %3 reads back as '%4', not '%5'")
+                    .arg(table.name, written[r][0].toString(), table.columns[i],
+                         read[r][i].toString(), written[r][i].toString());
+    return {};
+}
+
+QString summary(const std::vector<Rows>& copied) {
+    QStringList parts;
+    for (std::size_t t = 0; t < copied.size(); ++t)
+        parts << QStringLiteral("%1 rows of %2").arg(copied[t].size()).arg(Tables()[t].name);
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace krepiks::copying
