@@ -30,9 +30,13 @@ void DeriveProfile(TBolt& bolt) {
     }
 }
 
-TPoint2 HexagonPoint(const TBolt& bolt) { return {bolt.e / 2000, 0.0}; }
+TPoint2 HexagonPoint(const TBolt& bolt) {
+    return {bolt.e / 2000, 0.0};
+}
 
-double HeadDepth(const TBolt& bolt) { return bolt.K / 1000; }
+double HeadDepth(const TBolt& bolt) {
+    return bolt.K / 1000;
+}
 
 ChamferTriangle DeriveChamfer(const TBolt& bolt) {
     const double top = -bolt.K / 1000;

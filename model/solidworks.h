@@ -2,8 +2,8 @@
 // The CAD connection around a build: the one application reference of the run, the build
 // itself and the close command. Every failing automation call surfaces as a
 // krepiks::EOleError (or subclass) thrown to the caller.
-#include "model/bolt.h"
 #include "automation/automation.h"
+#include "model/bolt.h"
 
 namespace krepiks {
 

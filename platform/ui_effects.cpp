@@ -68,9 +68,13 @@ BoxResult DesktopUiEffects::messageBox(const MessageBoxRequest& request) {
     return BoxResult::Ok;
 }
 
-void DesktopUiEffects::beep() { QApplication::beep(); }
+void DesktopUiEffects::beep() {
+    QApplication::beep();
+}
 
-void DesktopUiEffects::setWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void DesktopUiEffects::setWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
 void DesktopUiEffects::restoreCursor() {
     while (QApplication::overrideCursor())
@@ -82,9 +86,13 @@ void DesktopUiEffects::setFocus(QWidget* widget) {
         widget->setFocus(Qt::OtherFocusReason);
 }
 
-bool DesktopUiEffects::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool DesktopUiEffects::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
 
-UiEffects& uiEffects() { return *activeEffects; }
+UiEffects& uiEffects() {
+    return *activeEffects;
+}
 
 UiEffects* setUiEffects(UiEffects* effects) {
     UiEffects* previous = activeEffects;

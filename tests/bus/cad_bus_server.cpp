@@ -6,10 +6,10 @@
 //   cad_bus_server --build --pid-file F --status S
 //       a client like the program: builds the worked-example bolt through the bus (starting
 //       the server with F and S), releases its reference and ends.
-#include "model/solidworks.h"
 #include "automation/bus/local_client.h"
 #include "automation/bus/local_server.h"
 #include "cad/cad_server.h"
+#include "model/solidworks.h"
 
 #include <QCoreApplication>
 #include <QTimer>

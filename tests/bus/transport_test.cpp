@@ -1,8 +1,8 @@
 // Calls through the bus: values, object handles, references, errors and the call trace.
-#include "bus_fixture.h"
 #include "automation/bus/local_client.h"
 #include "automation/invoke.h"
 #include "automation/trace.h"
+#include "bus_fixture.h"
 #include "test_app.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 // The program's own build, BuildModel, against the registered CAD stand-in.
 #include "bolt_steps.h"
-#include "model/solidworks.h"
 #include "cad/cad_server.h"
+#include "model/solidworks.h"
 #include "platform/exception.h"
 
 #include <gtest/gtest.h>

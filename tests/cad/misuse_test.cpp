@@ -1,7 +1,7 @@
 // Calls out of order, with nothing selected, and a few thousand random ones (quits among them):
 // every call gives a result or an automation error.
-#include "bolt_steps.h"
 #include "automation/dispatch_object.h"
+#include "bolt_steps.h"
 #include "cad/cad_server.h"
 
 #include <BRepCheck_Analyzer.hxx>

@@ -1,10 +1,10 @@
 // Linked like the program: the server answers "SldWorks.Application" with no call to set
 // it up, and a visible application gets its window.
-#include "design/unit4.h"
-#include "model/solidworks.h"
 #include "automation/automation.h"
 #include "cad/cad_server.h"
 #include "cad/cad_window.h"
+#include "design/unit4.h"
+#include "model/solidworks.h"
 #include "shell/application.h"
 #include "support/hand_over.h"
 #include "support/recording_effects.h"

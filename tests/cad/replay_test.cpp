@@ -1,9 +1,9 @@
 // A traced build replays to the same part, in process and through krepiks-cad.
-#include "bolt_steps.h"
-#include "model/solidworks.h"
 #include "automation/dispatch_object.h"
 #include "automation/trace.h"
+#include "bolt_steps.h"
 #include "cad/replay.h"
+#include "model/solidworks.h"
 
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>

@@ -76,9 +76,8 @@ TEST_F(Package, HoldsEveryPartOfAnInstalledKrepiksAndNoPathOfTheBuild) {
 
     // Dependencies come from what the programs link; FreeCAD is only suggested.
     const QString depends = field("Depends");
-    for (const char* library :
-         {"libqt6widgets6", "libqt6dbus6", "libocct-foundation-7.", "libmdb3", "libqt6svg6",
-          "fonts-osifont"})
+    for (const char* library : {"libqt6widgets6", "libqt6dbus6", "libocct-foundation-7.", "libmdb3",
+                                "libqt6svg6", "fonts-osifont"})
         EXPECT_TRUE(depends.contains(QLatin1String(library))) << depends.toStdString();
     EXPECT_FALSE(depends.contains(QLatin1String("freecad")));
     EXPECT_TRUE((field("Recommends") + field("Suggests")).contains(QLatin1String("freecad")));
@@ -202,8 +201,9 @@ TEST_F(Package, ItsProgramsBuildTheBoltFromTheMenuLauncherAndCopyACatalogue) {
     QProcess drawing;
     drawing.setProcessEnvironment(environment);
     drawing.setWorkingDirectory(QFileInfo(catalogue).path());
-    drawing.start(usr + "/bin/krepiks-catalogue",
-                  {QStringLiteral("drawing"), QStringLiteral("M6x40"), work_.filePath("M6x40.pdf")});
+    drawing.start(
+        usr + "/bin/krepiks-catalogue",
+        {QStringLiteral("drawing"), QStringLiteral("M6x40"), work_.filePath("M6x40.pdf")});
     ASSERT_TRUE(drawing.waitForFinished(60000));
     EXPECT_EQ(drawing.exitCode(), 0) << drawing.readAllStandardError().toStdString();
     EXPECT_TRUE(QFileInfo(work_.filePath("M6x40.pdf")).size() > 0);

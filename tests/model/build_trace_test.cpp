@@ -1,6 +1,6 @@
-#include "model/solidworks.h"
 #include "automation/trace.h"
 #include "automation/trace_reader.h"
+#include "model/solidworks.h"
 #include "platform/exception.h"
 #include "recording_cad.h"
 #include "script_expectations.h"

@@ -1,5 +1,5 @@
-#include "model/ole_call.h"
 #include "automation/dispatch_object.h"
+#include "model/ole_call.h"
 #include "platform/exception.h"
 
 #include <gtest/gtest.h>

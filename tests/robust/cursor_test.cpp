@@ -5,8 +5,8 @@
 #include "catalogue/unit2.h"
 #include "design/unit4.h"
 #include "person.h"
-#include "support/hand_over.h"
 #include "shell/application.h"
+#include "support/hand_over.h"
 #include "support/recording_effects.h"
 #include "support/test_catalogue.h"
 

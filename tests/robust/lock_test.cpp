@@ -3,8 +3,8 @@
 #include "design/unit4.h"
 #include "model/bolt.h"
 #include "person.h"
-#include "support/hand_over.h"
 #include "shell/application.h"
+#include "support/hand_over.h"
 #include "support/recording_effects.h"
 #include "support/test_catalogue.h"
 

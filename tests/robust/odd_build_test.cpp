@@ -1,7 +1,7 @@
 // A build of a variant holding a value no geometry can have: an automation error from the
 // CAD stand-in, never a crash or a kernel that does not come back.
-#include "model/solidworks.h"
 #include "cad/cad_server.h"
+#include "model/solidworks.h"
 #include "platform/exception.h"
 
 #include <cmath>

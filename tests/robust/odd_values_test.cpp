@@ -5,8 +5,9 @@
 #include "design_session.h"
 #include "model/bolt.h"
 #include "model/solidworks.h"
-#include "cad/cad_server.h"
 #include "platform/exception.h"
+// Last: OpenCASCADE defines a Handle macro that the catalogue's engine headers would meet.
+#include "cad/cad_server.h"
 
 #include <QApplication>
 #include <cmath>

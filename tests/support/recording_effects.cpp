@@ -4,7 +4,9 @@ namespace krepiks::test {
 
 RecordingEffects::RecordingEffects() : previous_(setUiEffects(this)) {}
 
-RecordingEffects::~RecordingEffects() { setUiEffects(previous_); }
+RecordingEffects::~RecordingEffects() {
+    setUiEffects(previous_);
+}
 
 BoxResult RecordingEffects::messageBox(const MessageBoxRequest& request) {
     events.push_back({Kind::Box, request, {}, {}});
@@ -18,7 +20,9 @@ BoxResult RecordingEffects::messageBox(const MessageBoxRequest& request) {
     return request.buttons == BoxButtons::YesNo ? BoxResult::Yes : BoxResult::Ok;
 }
 
-void RecordingEffects::beep() { events.push_back({Kind::Beep, {}, {}, {}}); }
+void RecordingEffects::beep() {
+    events.push_back({Kind::Beep, {}, {}, {}});
+}
 
 void RecordingEffects::setWaitCursor() {
     ++cursorDepth;

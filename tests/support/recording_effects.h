@@ -17,12 +17,12 @@ public:
     enum class Kind { Box, Beep, WaitCursor, RestoreCursor, Focus, Url };
     struct Event {
         Kind kind;
-        MessageBoxRequest box;      // Kind::Box
-        QPointer<QWidget> widget;   // Kind::Focus
-        QUrl url;                   // Kind::Url
+        MessageBoxRequest box;    // Kind::Box
+        QPointer<QWidget> widget; // Kind::Focus
+        QUrl url;                 // Kind::Url
     };
 
-    RecordingEffects();  // installs itself
+    RecordingEffects();           // installs itself
     ~RecordingEffects() override; // restores the previous effects
 
     BoxResult messageBox(const MessageBoxRequest& request) override;

@@ -60,11 +60,17 @@ TestCatalogue::TestCatalogue(Contents contents, const QString& templatePath)
     QDir::setCurrent(dir_.path());
 }
 
-TestCatalogue::~TestCatalogue() { QDir::setCurrent(previous_); }
+TestCatalogue::~TestCatalogue() {
+    QDir::setCurrent(previous_);
+}
 
-QString TestCatalogue::file() const { return dir_.filePath(QStringLiteral("bolti.mdb")); }
+QString TestCatalogue::file() const {
+    return dir_.filePath(QStringLiteral("bolti.mdb"));
+}
 
-void TestCatalogue::exec(const QString& sql) const { run(file(), sql); }
+void TestCatalogue::exec(const QString& sql) const {
+    run(file(), sql);
+}
 
 QString TestCatalogue::scalar(const QString& sql) const {
     Db db(file());
@@ -76,8 +82,8 @@ QString TestCatalogue::scalar(const QString& sql) const {
         return {};
     }
     if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL)
-        result = QString::fromUtf8(
-            reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+        result =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
     sqlite3_finalize(statement);
     return result;
 }
