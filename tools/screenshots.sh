@@ -55,7 +55,9 @@ export LC_ALL=C.UTF-8
 cp "$build/share/krepiks/part.kprt" "$work/part.kprt"
 sqlite3 "$work/bolti.mdb" "update swApp set path_templete_detal = 'part.kprt'"
 status=0
+# A sanitizer build would refuse the preloaded driver ahead of its own runtime.
 (cd "$work" && KREPIKS_SCREENSHOT_DIR="$out" KREPIKS_SCREENSHOT_REPORT="$work/report" \
+  ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" \
   LD_PRELOAD="$driver" "$build/krepiks") || status=$?
 report=$(cat "$work/report" 2>/dev/null || true)
 cad=$(sed -n 's/^cad-pid \([0-9]*\)$/\1/p' <<<"$report")
