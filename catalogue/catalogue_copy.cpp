@@ -84,16 +84,7 @@ CopyResult WriteCatalogueFile(const QString& file, const CatalogueRows& tables) 
                      .arg(file, partial.errorString()));
         {
             const File target(partial.fileName(), SQLITE_OPEN_READWRITE);
-            target.exec(FileSchema);
-            target.exec("begin");
-            for (std::size_t t = 0; t < Tables().size(); ++t)
-                copyIntoFile(target, Tables()[t], rows[t]);
-            target.exec("commit");
-            for (std::size_t t = 0; t < Tables().size(); ++t)
-                if (const QString difference =
-                        compare(Tables()[t], rows[t], readFile(target, Tables()[t]));
-                    !difference.isEmpty())
-                    fail(difference + QStringLiteral("; nothing was written"));
+            writeChecked(target, rows);
         }
         LinkIntoPlace(partial.fileName(), file);
         return {true, QStringLiteral("wrote %1 into %2").arg(summary(rows), file)};

@@ -44,4 +44,16 @@ QString summary(const std::vector<Rows>& copied) {
     return parts.join(QStringLiteral(", "));
 }
 
+void writeChecked(const File& target, const std::vector<Rows>& rows) {
+    target.exec(FileSchema);
+    target.exec("begin");
+    for (std::size_t t = 0; t < Tables().size(); ++t)
+        copyIntoFile(target, Tables()[t], rows[t]);
+    target.exec("commit");
+    for (std::size_t t = 0; t < Tables().size(); ++t)
+        if (const QString difference = compare(Tables()[t], rows[t], readFile(target, Tables()[t]));
+            !difference.isEmpty())
+            fail(difference + QStringLiteral("; nothing was written"));
+}
+
 } // namespace krepiks::copying

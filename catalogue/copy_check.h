@@ -11,6 +11,10 @@ bool sameValue(const QVariant& a, const QVariant& b);
 // The first difference between what was written and what reads back, or "".
 QString compare(const Table& table, const Rows& written, const Rows& read);
 
+// Writes the catalogue's tables into the new file target and reads each back, failing on the
+// first value that does not return as written.
+void writeChecked(const File& target, const std::vector<Rows>& rows);
+
 // "N rows of <table>" for each of the catalogue's tables, in their order.
 QString summary(const std::vector<Rows>& copied);
 

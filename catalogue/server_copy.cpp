@@ -144,16 +144,7 @@ CopyResult CopyServerToFile(PGconn* server, const QString& file) {
         QFile::remove(partial);
         {
             const File target(partial, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-            target.exec(FileSchema);
-            target.exec("begin");
-            for (std::size_t t = 0; t < Tables().size(); ++t)
-                copyIntoFile(target, Tables()[t], rows[t]);
-            target.exec("commit");
-            for (std::size_t t = 0; t < Tables().size(); ++t)
-                if (const QString difference =
-                        compare(Tables()[t], rows[t], readFile(target, Tables()[t]));
-                    !difference.isEmpty())
-                    fail(difference + QStringLiteral("; nothing was written"));
+            writeChecked(target, rows);
         }
         LinkIntoPlace(partial, file);
         return {true, QStringLiteral("copied %1 into %2").arg(summary(rows), file)};
