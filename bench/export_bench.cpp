@@ -1,6 +1,6 @@
-// The catalogue exported as a parts library by krepiks-catalogue export, STEP only, on both
-// cores, against the same variants built by the kernel alone, one after another, in one
-// process.
+// The catalogue exported as a parts library by krepiks-catalogue export on both cores, STEP
+// only and STEP with the PDF drawing, against the same variants built by the kernel alone,
+// one after another, in one process.
 #include "bench_support.h"
 #include "ratio_reporter.h"
 
@@ -60,7 +60,7 @@ std::vector<TBolt> Variants(const QString& folder) {
     return bolts;
 }
 
-void ExportAgainstKernel(benchmark::State& state) {
+void ExportAgainstKernel(benchmark::State& state, const QStringList& formats) {
     const QString folder = ExportCatalogueFolder();
     const std::vector<TBolt> bolts = Variants(folder);
     if (bolts.size() != 120) {
@@ -75,12 +75,12 @@ void ExportAgainstKernel(benchmark::State& state) {
         run.setProcessChannelMode(QProcess::MergedChannels);
         const auto start = Clock::now();
         run.start(QStringLiteral(KREPIKS_CATALOGUE_PROGRAM),
-                  {"export", library, "--formats", "step", "--jobs", "2"});
+                  {"export", library, "--formats", formats.join(','), "--jobs", "2"});
         const bool finished = run.waitForFinished(600000);
         *seconds = SecondsSince(start);
         const QByteArray output = run.readAll();
-        if (!finished || run.exitCode() != 0 ||
-            QDir(library).entryList({QStringLiteral("*.step")}, QDir::Files).size() != 120) {
+        const qsizetype files = QDir(library).entryList(QDir::Files).size() - 1; // the index
+        if (!finished || run.exitCode() != 0 || files != 120 * formats.size()) {
             *error = "the export failed: " + output.right(400).toStdString();
             return false;
         }
@@ -95,11 +95,17 @@ void ExportAgainstKernel(benchmark::State& state) {
 }
 
 void Register() {
-    benchmark::RegisterBenchmark("export/120/paired", ExportAgainstKernel)
+    benchmark::RegisterBenchmark("export/120/paired", ExportAgainstKernel, QStringList{"step"})
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(5);
     SetTarget("export/120", 0.7);
+    benchmark::RegisterBenchmark("export_pdf/120/paired", ExportAgainstKernel,
+                                 QStringList{"step", "pdf"})
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(5);
+    SetTarget("export_pdf/120", 2.0);
 }
 
 [[maybe_unused]] const bool Registered = (Register(), true);

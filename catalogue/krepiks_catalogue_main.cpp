@@ -35,7 +35,8 @@ constexpr char Usage[] =
     "                         [--designation TEXT] [--author TEXT]\n"
     "       krepiks-catalogue to-csv FILE.csv\n"
     "       krepiks-catalogue from-csv FILE.csv NEW.mdb [--template PATH]\n"
-    "       krepiks-catalogue export DIR [--only ISP...] [--formats step,stl] [--jobs N]\n"
+    "       krepiks-catalogue export DIR [--only ISP...] [--formats step,pdf,svg,dxf,stl]\n"
+    "                         [--jobs N]\n"
     "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
     "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
     "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
@@ -49,8 +50,9 @@ constexpr char Usage[] =
     "  or bolti.mdb) into the new CSV file FILE.csv (UTF-8, RFC 4180). from-csv writes the\n"
     "  variants of FILE.csv (also a spreadsheet's, with ';' and decimal commas) into the new\n"
     "  catalogue NEW.mdb, PATH its part template, once every cell passes the checks.\n"
-    "  export builds every variant of that catalogue and writes DIR/<name>.step (and\n"
-    "  .stl) and DIR/index.csv; files already there are kept. Exit codes of export: 0 all\n"
+    "  export builds every variant of that catalogue and writes DIR/<name>.step and its\n"
+    "  drawing DIR/<name>.pdf (or the formats given) and DIR/index.csv; files already\n"
+    "  there are kept. Exit codes of export: 0 all\n"
     "  written or kept; 2 some variants failed; 1 nothing could be done; 130 interrupted.\n"
     "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
     "  cannot open it as its catalogue.\n";
@@ -107,6 +109,13 @@ int main(int argc, char** argv) {
         QGuiApplication app(argc, argv);
         return krepiks::drawing::RunDrawingCommand(app.arguments().mid(2));
     }
+    if (argc > 1 && std::strcmp(argv[1], "export") == 0) {
+        // The drawings, as above. The offscreen platform starts no thread, so the workers
+        // forked from this process inherit nothing half-held.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return krepiks::exporting::RunExport(app.arguments().mid(2));
+    }
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     const QString command = arguments.value(0);
@@ -118,8 +127,6 @@ int main(int argc, char** argv) {
         return refusedNewFile(arguments[2]) ? 1
                                             : fromJet(QFileInfo(arguments[1]).absoluteFilePath(),
                                                       QFileInfo(arguments[2]).absoluteFilePath());
-    if (command == QLatin1String("export"))
-        return krepiks::exporting::RunExport(arguments.mid(1));
     if (command == QLatin1String("to-csv") && arguments.size() == 2) {
         QString where;
         krepiks::CopyResult result;

@@ -19,12 +19,21 @@ Box freeArea(const Sheet& sheet) {
 } // namespace
 
 BoltDrawing MakeBoltDrawing(const DrawingRequest& request) {
+    // No build without the font: nothing could be written anyway.
+    if (const std::string font = LoadDraftingFont(); !font.empty()) {
+        BoltDrawing drawing;
+        drawing.error = font;
+        return drawing;
+    }
+    return DrawBuiltPart(request, BuildPart(request.bolt));
+}
+
+BoltDrawing DrawBuiltPart(const DrawingRequest& request, const BuiltPart& part) {
     BoltDrawing drawing;
     if (const std::string font = LoadDraftingFont(); !font.empty()) {
         drawing.error = font;
         return drawing;
     }
-    const BuiltPart part = BuildPart(request.bolt);
     if (part.solid.IsNull()) {
         drawing.error = part.refusal;
         return drawing;

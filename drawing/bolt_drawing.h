@@ -2,6 +2,7 @@
 // The bolt's drawing on one sheet: the solid the build makes, its two views and fourteen
 // dimensions at the largest standard scale that fits, the frame and the title block.
 #include "drawing/drafting_numbers.h"
+#include "drawing/part_build.h"
 #include "drawing/sheet.h"
 #include "model/bolt.h"
 
@@ -28,5 +29,8 @@ struct BoltDrawing {
 
 // Needs a QGuiApplication (the drafting font).
 BoltDrawing MakeBoltDrawing(const DrawingRequest& request);
+
+// The same of a part already built, request.bolt being what it was built from.
+BoltDrawing DrawBuiltPart(const DrawingRequest& request, const BuiltPart& part);
 
 } // namespace krepiks::drawing

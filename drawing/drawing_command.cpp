@@ -1,6 +1,7 @@
 #include "drawing/drawing_command.h"
 
 #include "catalogue/variant_lookup.h"
+#include "drawing/account_name.h"
 #include "drawing/bolt_drawing.h"
 #include "drawing/sheet_file.h"
 
@@ -8,8 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace krepiks::drawing {
 
@@ -18,18 +17,6 @@ namespace {
 int fail(const QString& message, int code = 1) {
     std::fprintf(stderr, "krepiks-catalogue: %s\n", message.toUtf8().constData());
     return code;
-}
-
-// The user's name as the account gives it: the full name, else the login.
-QString accountName() {
-    if (const passwd* entry = getpwuid(getuid())) {
-        const QString full =
-            QString::fromLocal8Bit(entry->pw_gecos).section(QLatin1Char(','), 0, 0);
-        if (!full.trimmed().isEmpty())
-            return full.trimmed();
-        return QString::fromLocal8Bit(entry->pw_name);
-    }
-    return {};
 }
 
 // The record as the design window hands it over: "name=value" lines, numbers with a point.
@@ -137,7 +124,7 @@ int RunDrawingCommand(const QStringList& arguments) {
                 QStringLiteral("нет исполнения «%1» в каталоге; ничего не записано").arg(isp));
         request.bolt = lookup.bolt;
     }
-    request.author = (authorGiven ? author : accountName()).toStdString();
+    request.author = (authorGiven ? author : AccountName()).toStdString();
     request.date = QDate::currentDate().toString(QStringLiteral("dd.MM.yy")).toStdString();
 
     const BoltDrawing drawing = MakeBoltDrawing(request);

@@ -1,6 +1,7 @@
 #pragma once
 // The bolt's solid made by the program's own build, the same calls a build in the design
 // window sends, answered in this process by the CAD stand-in.
+#include "cad/part_document.h"
 #include "model/bolt.h"
 
 #include <TopoDS_Shape.hxx>
@@ -15,5 +16,9 @@ struct BuiltPart {
 };
 
 BuiltPart BuildPart(TBolt bolt);
+
+// The solid a finished build left in the document, in millimetres whatever the template's
+// unit, or why there is none.
+BuiltPart PartOf(const cad::PartDocument& document);
 
 } // namespace krepiks::drawing

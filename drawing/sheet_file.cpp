@@ -17,6 +17,25 @@ QString suffixOf(const QString& file) {
     return QFileInfo(file).suffix().toLower();
 }
 
+// Into file, open for writing, in the format suffix names; a DXF is written by its name, which file
+// then keeps.
+std::string writeInto(const Sheet& sheet, QFile& file, const QString& suffix,
+                      const QString& title) {
+    const std::string name = title.toStdString();
+    std::string error;
+    if (suffix == QLatin1String("pdf"))
+        error = WritePdf(sheet, file, name);
+    else if (suffix == QLatin1String("svg"))
+        error = WriteSvg(sheet, file, name);
+    else {
+        file.close();
+        error = WriteDxf(sheet, QFile::encodeName(file.fileName()).toStdString());
+    }
+    if (error.empty() && file.isOpen() && !file.flush())
+        error = file.errorString().toStdString();
+    return error;
+}
+
 } // namespace
 
 bool KnownDrawingFormat(const QString& file) {
@@ -36,20 +55,7 @@ QString WriteSheetFile(const Sheet& sheet, const QString& file, const QString& t
     if (!partial.open())
         return QStringLiteral("%1 не удаётся создать: %2; ничего не записано")
             .arg(file, partial.errorString());
-    const std::string name = title.toStdString();
-    const QString suffix = suffixOf(file);
-    std::string error;
-    if (suffix == QLatin1String("pdf"))
-        error = WritePdf(sheet, partial, name);
-    else if (suffix == QLatin1String("svg"))
-        error = WriteSvg(sheet, partial, name);
-    else {
-        partial.close();
-        error = WriteDxf(sheet, QFile::encodeName(partial.fileName()).toStdString());
-    }
-    if (error.empty() && partial.isOpen() && !partial.flush())
-        error = partial.errorString().toStdString();
-    if (!error.empty())
+    if (const std::string error = writeInto(sheet, partial, suffixOf(file), title); !error.empty())
         return QStringLiteral("%1 не удаётся записать: %2; ничего не записано")
             .arg(file, QString::fromStdString(error));
     partial.close();
@@ -59,6 +65,20 @@ QString WriteSheetFile(const Sheet& sheet, const QString& file, const QString& t
         return QStringLiteral("%1 не удаётся создать: %2; ничего не записано")
             .arg(file, QString::fromLocal8Bit(std::strerror(errno)));
     return {};
+}
+
+std::string WriteSheetAt(const Sheet& sheet, const QString& path, const QString& title) {
+    if (!KnownDrawingFormat(path))
+        return "a drawing is written only as .pdf, .svg or .dxf";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return file.errorString().toStdString();
+    std::string error = writeInto(sheet, file, suffixOf(path), title);
+    if (file.isOpen())
+        file.close();
+    if (error.empty() && file.error() != QFileDevice::NoError)
+        error = file.errorString().toStdString();
+    return error;
 }
 
 } // namespace krepiks::drawing

@@ -5,6 +5,7 @@
 #include "drawing/sheet.h"
 
 #include <QString>
+#include <string>
 
 namespace krepiks::drawing {
 
@@ -13,5 +14,9 @@ bool KnownDrawingFormat(const QString& file);
 
 // Empty when written, else why nothing was.
 QString WriteSheetFile(const Sheet& sheet, const QString& file, const QString& title);
+
+// The sheet into path as it stands, for a caller that names the file itself afterwards.
+// Empty when written, else why not; what was written is then the caller's to remove.
+std::string WriteSheetAt(const Sheet& sheet, const QString& path, const QString& title);
 
 } // namespace krepiks::drawing

@@ -1,5 +1,12 @@
 #include "export/export_formats.h"
 
+#include "drawing/account_name.h"
+#include "drawing/bolt_drawing.h"
+#include "drawing/sheet_file.h"
+
+#include <QDate>
+#include <QGuiApplication>
+
 namespace krepiks::exporting {
 
 namespace {
@@ -12,19 +19,43 @@ bool writeStl(const BuiltVariant& built, const std::string& path, std::string* e
     return built.document->saveStl(path, error);
 }
 
-// The drawing formats get their writers from the drawing library: a function that makes the
-// drawing of built.bolt (its solid built.document) into path.
-const QString NoDrawing =
-    QStringLiteral("the drawing formats (pdf, svg, dxf) need the drawing, which this build of "
-                   "krepiks-catalogue does not make yet; use --formats step,stl");
+// The drawing of the solid the build left, as `krepiks-catalogue drawing` makes it, signed
+// by the user who runs the export on the day it runs.
+const drawing::BoltDrawing& drawingOf(const BuiltVariant& built) {
+    if (!built.drawing) {
+        drawing::DrawingRequest request;
+        request.bolt = built.bolt;
+        request.author = drawing::AccountName().toStdString();
+        request.date = QDate::currentDate().toString(QStringLiteral("dd.MM.yy")).toStdString();
+        built.drawing = std::make_shared<const drawing::BoltDrawing>(
+            drawing::DrawBuiltPart(request, drawing::PartOf(*built.document)));
+    }
+    return *built.drawing;
+}
+
+bool writeDrawing(const BuiltVariant& built, const std::string& path, std::string* error) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        *error = "the drawing needs the program's painters, which this process has not started";
+        return false;
+    }
+    const drawing::BoltDrawing& sheet = drawingOf(built);
+    if (!sheet.error.empty()) {
+        *error = "the drawing could not be made: " + sheet.error;
+        return false;
+    }
+    *error =
+        drawing::WriteSheetAt(sheet.sheet, QString::fromStdString(path),
+                              QStringLiteral("Болт ") + QString::fromStdString(built.bolt.isp));
+    return error->empty();
+}
 
 } // namespace
 
 const std::vector<ExportFormat>& ExportFormats() {
     static const std::vector<ExportFormat> formats = {
-        {QStringLiteral("step"), writeStep, {}},     {QStringLiteral("stl"), writeStl, {}},
-        {QStringLiteral("pdf"), nullptr, NoDrawing}, {QStringLiteral("svg"), nullptr, NoDrawing},
-        {QStringLiteral("dxf"), nullptr, NoDrawing},
+        {QStringLiteral("step"), writeStep},   {QStringLiteral("stl"), writeStl},
+        {QStringLiteral("pdf"), writeDrawing}, {QStringLiteral("svg"), writeDrawing},
+        {QStringLiteral("dxf"), writeDrawing},
     };
     return formats;
 }
@@ -38,8 +69,7 @@ int FindFormat(const QString& name) {
 }
 
 QStringList DefaultFormats() {
-    // The drawing joins the STEP model here once it can be made.
-    return {QStringLiteral("step")};
+    return {QStringLiteral("step"), QStringLiteral("pdf")};
 }
 
 } // namespace krepiks::exporting

@@ -1,6 +1,7 @@
 #pragma once
 // The formats an export writes, one writer per format. A writer gets the variant built in
-// this process and the path to write; the run gives the file its name afterwards.
+// this process and the path to write; the run gives the file its name afterwards. The
+// drawing formats need a QGuiApplication (the drafting font and Qt's painters).
 #include "cad/part_document.h"
 #include "model/bolt.h"
 
@@ -11,11 +12,17 @@
 #include <string>
 #include <vector>
 
+namespace krepiks::drawing {
+struct BoltDrawing;
+}
+
 namespace krepiks::exporting {
 
 struct BuiltVariant {
     TBolt bolt; // the record as the build took it
     std::shared_ptr<cad::PartDocument> document;
+    // Made by the first drawing format asked for, for the others to share.
+    mutable std::shared_ptr<const drawing::BoltDrawing> drawing;
 };
 
 using FormatWriter =
@@ -24,7 +31,6 @@ using FormatWriter =
 struct ExportFormat {
     QString name; // as --formats names it, and the files' extension
     FormatWriter write;
-    QString unavailable; // why this build cannot write it; empty when it can
 };
 
 // step, stl, pdf, svg, dxf, in the order of the index's columns.

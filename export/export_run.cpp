@@ -115,7 +115,7 @@ int RunExport(const QStringList& arguments) {
     if (const QString problem = parse(arguments, options); !problem.isEmpty())
         return refuse(problem +
                       QStringLiteral("\nusage: krepiks-catalogue export DIR [--only ISP...] "
-                                     "[--formats step,stl] [--jobs N]"));
+                                     "[--formats step,pdf,svg,dxf,stl] [--jobs N]"));
     std::vector<int> formats;
     for (const QString& name : options.formats) {
         const int format = FindFormat(name);
@@ -123,8 +123,6 @@ int RunExport(const QStringList& arguments) {
             return refuse(QStringLiteral("'%1' is not a format this command writes (step, stl, "
                                          "pdf, svg, dxf)")
                               .arg(name));
-        if (!ExportFormats()[format].unavailable.isEmpty())
-            return refuse(QStringLiteral("%1: %2").arg(name, ExportFormats()[format].unavailable));
         if (std::find(formats.begin(), formats.end(), format) == formats.end())
             formats.push_back(format);
     }

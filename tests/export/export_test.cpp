@@ -1,7 +1,9 @@
 // krepiks-catalogue export as a design office runs it into its parts library: the sample
-// catalogue into an empty folder and again, a run killed and resumed, names that cannot be
-// file names as they are, and a variant the CAD program refuses among good ones.
+// catalogue into an empty folder and again, its drawings against the drawing command's, a run
+// killed and resumed, names that cannot be file names as they are, and a variant the CAD
+// program refuses among good ones.
 #include "cad/cad_server.h"
+#include "drawing_files.h"
 #include "model/solidworks.h"
 #include "support/test_catalogue.h"
 
@@ -188,6 +190,9 @@ TEST(Export, ARunStoppedOrKilledMidwayLeavesWholeFilesAndAResumeFinishesIt) {
         EXPECT_LT(written.size(), total);
         for (const QString& step : written)
             EXPECT_GT(StepVolume(dir + "/" + step), 0) << step.toStdString() << " is whole";
+        for (const QString& pdf : Files(dir).filter(QRegularExpression("\\.pdf$")))
+            EXPECT_FALSE(PdfPageSize(dir + "/" + pdf).isEmpty())
+                << pdf.toStdString() << " is whole";
     }
 
     const CommandRun resumed = Export({dir, "--jobs", "2"});
@@ -200,6 +205,8 @@ TEST(Export, ARunStoppedOrKilledMidwayLeavesWholeFilesAndAResumeFinishesIt) {
     for (const auto& [id, row] : index) {
         const double volume = row.at("volume_mm3").toDouble();
         EXPECT_NEAR(StepVolume(dir + "/" + row.at("step")), volume, 1e-6 * volume)
+            << row.at("isp").toStdString();
+        EXPECT_TRUE(PdfText(dir + "/" + row.at("pdf")).contains(row.at("isp")))
             << row.at("isp").toStdString();
     }
 }
@@ -230,7 +237,8 @@ TEST(Export, NamesThatCannotBeFileNamesGetASafeFormTheIndexTiesToTheirVariant) {
         EXPECT_EQ(index.at(id).at("file"), file);
         EXPECT_TRUE(QFile::exists(dir + "/" + file + ".step"));
     }
-    EXPECT_EQ(Files(dir).size(), 12u + 9u + 1u) << "every variant its own file, and the index";
+    EXPECT_EQ(Files(dir).size(), 2 * (12u + 9u) + 1u)
+        << "every variant its own model and drawing, and the index";
 }
 
 TEST(Export, AVariantTheCadProgramRefusesFailsAloneAndNothingIsDoneWithoutACatalogue) {
@@ -241,7 +249,7 @@ TEST(Export, AVariantTheCadProgramRefusesFailsAloneAndNothingIsDoneWithoutACatal
     EXPECT_EQ(run.exitCode, 2) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains(QRegularExpression("M8x50 \\(id 2\\): FAILED: .+")))
         << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("11 files written")) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("22 files written")) << run.output.toStdString();
     EXPECT_FALSE(QFile::exists(dir + "/M8x50.step"));
     EXPECT_TRUE(QFile::exists(dir + "/M10x60.step"));
     const auto index = Index(dir);
@@ -249,11 +257,14 @@ TEST(Export, AVariantTheCadProgramRefusesFailsAloneAndNothingIsDoneWithoutACatal
     EXPECT_FALSE(index.at(2).at("error").isEmpty());
     EXPECT_TRUE(index.at(2).at("step").isEmpty());
 
-    // Nothing can be done: a drawing format this build cannot make, a folder that is a file,
-    // no catalogue.
-    const CommandRun drawing = Export({folder.folder() + "/other", "--formats", "step,pdf"});
-    EXPECT_EQ(drawing.exitCode, 1);
-    EXPECT_TRUE(drawing.output.contains("drawing")) << drawing.output.toStdString();
+    // Its drawing is not made either, and the others' are.
+    EXPECT_FALSE(QFile::exists(dir + "/M8x50.pdf"));
+    EXPECT_TRUE(QFile::exists(dir + "/M10x60.pdf"));
+
+    // Nothing can be done: a format it does not write, a folder that is a file, no catalogue.
+    const CommandRun unknown = Export({folder.folder() + "/other", "--formats", "step,iges"});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_TRUE(unknown.output.contains("'iges' is not a format")) << unknown.output.toStdString();
     EXPECT_FALSE(QFile::exists(folder.folder() + "/other"));
     const CommandRun notFolder = Export({folder.file()});
     EXPECT_EQ(notFolder.exitCode, 1) << notFolder.output.toStdString();
@@ -261,4 +272,59 @@ TEST(Export, AVariantTheCadProgramRefusesFailsAloneAndNothingIsDoneWithoutACatal
     const CommandRun none = Export({folder.folder() + "/other"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.output.contains("Could not find file")) << none.output.toStdString();
+}
+
+TEST(Export, DrawingsAreTheDrawingCommandsSheetsWhateverUnitTheTemplateModelsIn) {
+    TestCatalogue folder(TestCatalogue::Contents::Sample, KREPIKS_PART_TEMPLATE);
+    const QString dir = folder.folder() + "/library";
+    const CommandRun run = Export({dir, "--only", "M6x40", "M24x130", "--formats", "pdf,svg,dxf"});
+    ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("6 files written")) << run.output.toStdString();
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    };
+    for (const QString isp : {"M6x40", "M24x130"}) {
+        SCOPED_TRACE(isp.toStdString());
+        for (const QString format : {"pdf", "svg", "dxf"}) {
+            const QString own = folder.folder() + "/" + isp + "." + format;
+            const ProgramRun drawn =
+                RunProgram(KREPIKS_CATALOGUE_COMMAND, {"drawing", isp, own}, folder.folder());
+            ASSERT_EQ(drawn.exitCode, 0) << drawn.err.toStdString();
+            const QString exported = dir + "/" + isp + "." + format;
+            if (format == "pdf") { // its creation time differs
+                EXPECT_EQ(PdfPageSize(exported), PdfPageSize(own));
+                EXPECT_EQ(PdfText(exported), PdfText(own));
+                EXPECT_TRUE(PdfText(exported).contains(isp));
+            } else {
+                EXPECT_EQ(read(exported), read(own)) << format.toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(Index(dir).at(1).at("pdf"), "M6x40.pdf");
+
+    // A template in metres: the model is built in metres, its drawing is in millimetres all
+    // the same.
+    const QString metres = folder.folder() + "/metres.kprt";
+    QFile templateFile(metres);
+    ASSERT_TRUE(templateFile.open(QIODevice::WriteOnly));
+    templateFile.write(read(KREPIKS_PART_TEMPLATE).replace("unit mm", "unit m"));
+    templateFile.close();
+    TestCatalogue inMetres(TestCatalogue::Contents::Sample, metres);
+    const QString metreDir = inMetres.folder() + "/library";
+    const CommandRun metreRun = [&] {
+        QProcess command;
+        command.setWorkingDirectory(inMetres.folder());
+        command.setProcessChannelMode(QProcess::MergedChannels);
+        command.start(KREPIKS_CATALOGUE_COMMAND,
+                      {"export", metreDir, "--only", "M6x40", "--formats", "step,svg"});
+        command.waitForFinished(300000);
+        return CommandRun{command.exitCode(), QString::fromUtf8(command.readAll())};
+    }();
+    ASSERT_EQ(metreRun.exitCode, 0) << metreRun.output.toStdString();
+    EXPECT_EQ(read(metreDir + "/M6x40.svg"), read(folder.folder() + "/M6x40.svg"));
+    const double volume = Index(metreDir).at(1).at("volume_mm3").toDouble();
+    EXPECT_NEAR(volume, BuiltVolume(Record(folder, 1)), 1e-6 * volume);
+    EXPECT_NEAR(StepVolume(metreDir + "/M6x40.step"), volume, 1e-6 * volume)
+        << "the reader takes the file's metres into its millimetres";
 }

@@ -1,0 +1,19 @@
+#include "drawing/account_name.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace krepiks::drawing {
+
+QString AccountName() {
+    if (const passwd* entry = getpwuid(getuid())) {
+        const QString full =
+            QString::fromLocal8Bit(entry->pw_gecos).section(QLatin1Char(','), 0, 0);
+        if (!full.trimmed().isEmpty())
+            return full.trimmed();
+        return QString::fromLocal8Bit(entry->pw_name);
+    }
+    return {};
+}
+
+} // namespace krepiks::drawing
