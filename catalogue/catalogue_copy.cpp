@@ -19,7 +19,7 @@ CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
                                 const QString& templatePath) {
     QFile source(script);
     if (!source.open(QIODevice::ReadOnly))
-        return {false, QStringLiteral("%1 cannot be read: %2; nothing was written")
+        return {false, QStringLiteral("%1 не читается: %2; ничего не записано")
                            .arg(script, source.errorString())};
     QString sql = QString::fromUtf8(source.readAll());
     QString quoted = templatePath;
@@ -29,9 +29,9 @@ CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
     QTemporaryFile partial(file + QStringLiteral(".XXXXXX.partial"));
     try {
         if (const QString why = NewFileProblem(file); !why.isEmpty())
-            fail(why + QStringLiteral("; nothing was written"));
+            fail(why + QStringLiteral("; ничего не записано"));
         if (!partial.open())
-            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
+            fail(QStringLiteral("%1 не удаётся создать: %2; ничего не записано")
                      .arg(file, partial.errorString()));
         {
             const File target(partial.fileName(), SQLITE_OPEN_READWRITE);
@@ -40,9 +40,9 @@ CopyResult WriteSampleCatalogue(const QString& file, const QString& script,
             target.exec("commit");
         }
         if (const QString problem = CatalogueProblem(partial.fileName()); !problem.isEmpty())
-            fail(problem + QStringLiteral("; nothing was written"));
+            fail(problem + QStringLiteral("; ничего не записано"));
         LinkIntoPlace(partial.fileName(), file);
-        return {true, QStringLiteral("wrote the sample catalogue into %1, its part template %2")
+        return {true, QStringLiteral("пример каталога записан в %1, шаблон детали: %2")
                           .arg(file, templatePath)};
     } catch (const EDatabaseError& error) {
         return {false, QString::fromStdString(error.what())};
@@ -78,16 +78,16 @@ CopyResult WriteCatalogueFile(const QString& file, const CatalogueRows& tables) 
     QTemporaryFile partial(file + QStringLiteral(".XXXXXX.partial"));
     try {
         if (QFileInfo::exists(file))
-            fail(QStringLiteral("%1 exists already; nothing was written").arg(file));
+            fail(QStringLiteral("%1 уже существует; ничего не записано").arg(file));
         if (!partial.open())
-            fail(QStringLiteral("%1 could not be created: %2; nothing was written")
+            fail(QStringLiteral("%1 не удаётся создать: %2; ничего не записано")
                      .arg(file, partial.errorString()));
         {
             const File target(partial.fileName(), SQLITE_OPEN_READWRITE);
             writeChecked(target, rows);
         }
         LinkIntoPlace(partial.fileName(), file);
-        return {true, QStringLiteral("wrote %1 into %2").arg(summary(rows), file)};
+        return {true, QStringLiteral("записано в %2: %1").arg(summary(rows), file)};
     } catch (const EDatabaseError& error) {
         return {false, QString::fromStdString(error.what())};
     }

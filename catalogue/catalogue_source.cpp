@@ -20,8 +20,8 @@ namespace {
 
 CatalogueRows ReadCurrentCatalogue(QString* where) {
     if (!CatalogueServiceFile().isEmpty()) {
-        *where = QStringLiteral("the server's catalogue (service \"%1\")")
-                     .arg(QLatin1String(CatalogueService));
+        *where =
+            QStringLiteral("каталог сервера (служба «%1»)").arg(QLatin1String(CatalogueService));
         const std::unique_ptr<PGconn, decltype(&PQfinish)> server(
             PQconnectdb((QByteArray("service=") + CatalogueService).constData()), &PQfinish);
         if (PQstatus(server.get()) != CONNECTION_OK)
@@ -37,10 +37,10 @@ CatalogueRows ReadCurrentCatalogue(QString* where) {
     const QString file = QDir::current().absoluteFilePath(QStringLiteral("bolti.mdb"));
     *where = file;
     if (!QFileInfo(file).isFile())
-        fail(QStringLiteral("Could not find file '%1'.").arg(file));
+        fail(QStringLiteral("файл %1 не найден").arg(file));
     if (ReadJetHeaderOf(file).format != JetFormat::NotJet)
-        fail(QStringLiteral("%1 is an Access file, which Krepiks does not open; bring it over "
-                            "first with krepiks-catalogue from-jet")
+        fail(QStringLiteral("%1 — файл Access, Крепикс его не открывает; сначала перенесите "
+                            "каталог командой krepiks-catalogue from-jet")
                  .arg(file));
     if (const QString problem = CatalogueProblem(file); !problem.isEmpty())
         fail(file + QStringLiteral(": ") + problem);

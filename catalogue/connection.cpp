@@ -104,7 +104,7 @@ void TADOConnection::Open() {
                             "bolti-new.mdb\" and put the new file in its place as bolti.mdb")
                  .arg(filePath_));
     else if (jet.format != JetFormat::NotJet)
-        fail(QStringLiteral("The catalogue %1")
+        fail(QStringLiteral("Каталог %1")
                  .arg(JetRefusal(jet, QLatin1Char('\'') + filePath_ + QLatin1Char('\''))));
 
     QSqlDatabase db = driverDatabase(QStringLiteral("QSQLITE"));

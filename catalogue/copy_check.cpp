@@ -24,14 +24,15 @@ bool sameValue(const QVariant& a, const QVariant& b) {
 
 QString compare(const Table& table, const Rows& written, const Rows& read) {
     if (written.size() != read.size())
-        return QStringLiteral("%1: %2 rows written, %3 read back")
+        return QStringLiteral("таблица «%1»: записано строк: %2, прочитано при проверке: %3")
             .arg(table.name)
             .arg(written.size())
             .arg(read.size());
     for (std::size_t r = 0; r < written.size(); ++r)
         for (int i = 0; i < table.columns.size(); ++i)
             if (!sameValue(written[r][i], read[r][i]))
-                return QStringLiteral("%1: row %2, column %3 reads back as '%4', not '%5'")
+                return QStringLiteral("таблица «%1», строка %2, столбец %3: при проверке прочитано "
+                                      "«%4», а не «%5»")
                     .arg(table.name, written[r][0].toString(), table.columns[i],
                          read[r][i].toString(), written[r][i].toString());
     return {};
@@ -40,7 +41,8 @@ QString compare(const Table& table, const Rows& written, const Rows& read) {
 QString summary(const std::vector<Rows>& copied) {
     QStringList parts;
     for (std::size_t t = 0; t < copied.size(); ++t)
-        parts << QStringLiteral("%1 rows of %2").arg(copied[t].size()).arg(Tables()[t].name);
+        parts << QStringLiteral("«%1» (строк: %2)")
+                     .arg(Tables()[t].name, QString::number(copied[t].size()));
     return parts.join(QStringLiteral(", "));
 }
 
@@ -53,7 +55,7 @@ void writeChecked(const File& target, const std::vector<Rows>& rows) {
     for (std::size_t t = 0; t < Tables().size(); ++t)
         if (const QString difference = compare(Tables()[t], rows[t], readFile(target, Tables()[t]));
             !difference.isEmpty())
-            fail(difference + QStringLiteral("; nothing was written"));
+            fail(difference + QStringLiteral("; ничего не записано"));
 }
 
 } // namespace krepiks::copying

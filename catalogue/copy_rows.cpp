@@ -45,7 +45,7 @@ void bindValue(const File& file, sqlite3_stmt* statement, int index, const QVari
                                  SQLITE_TRANSIENT);
     }
     if (code != SQLITE_OK)
-        file.error(QStringLiteral("writing"));
+        file.error(QStringLiteral("запись"));
 }
 
 } // namespace
@@ -94,7 +94,7 @@ Rows readFile(const File& file, const Table& table, const QString& order) {
                                .toUtf8();
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(file.db, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
-        file.error(QStringLiteral("reading %1").arg(table.name));
+        file.error(QStringLiteral("чтение таблицы «%1»").arg(table.name));
     Rows rows;
     int step = SQLITE_ROW;
     while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
@@ -125,7 +125,7 @@ Rows readFile(const File& file, const Table& table, const QString& order) {
     }
     sqlite3_finalize(statement);
     if (step != SQLITE_DONE)
-        file.error(QStringLiteral("reading %1").arg(table.name));
+        file.error(QStringLiteral("чтение таблицы «%1»").arg(table.name));
     return rows;
 }
 
@@ -190,13 +190,13 @@ void copyIntoFile(const File& file, const Table& table, const Rows& rows) {
             .toUtf8();
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(file.db, sql.constData(), -1, &statement, nullptr) != SQLITE_OK)
-        file.error(QStringLiteral("writing %1").arg(table.name));
+        file.error(QStringLiteral("запись в таблицу «%1»").arg(table.name));
     for (const auto& row : rows) {
         for (std::size_t i = 0; i < row.size(); ++i)
             bindValue(file, statement, static_cast<int>(i) + 1, row[i]);
         if (sqlite3_step(statement) != SQLITE_DONE) {
             sqlite3_finalize(statement);
-            file.error(QStringLiteral("writing %1").arg(table.name));
+            file.error(QStringLiteral("запись в таблицу «%1»").arg(table.name));
         }
         sqlite3_reset(statement);
     }

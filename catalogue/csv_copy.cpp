@@ -39,16 +39,16 @@ std::vector<int> headerColumns(const std::vector<csv::Cell>& header) {
         const int column = static_cast<int>(i) + 1;
         if (!fieldNamed(name))
             refuse(1, column,
-                   QStringLiteral("the column '%1' is not one of the catalogue's (%2)")
+                   QStringLiteral("столбца «%1» нет в каталоге (в нём: %2)")
                        .arg(name, VariantColumns().join(QStringLiteral(", "))));
         if (names.contains(name, Qt::CaseInsensitive))
-            refuse(1, column, QStringLiteral("the column '%1' is given twice").arg(name));
+            refuse(1, column, QStringLiteral("столбец «%1» указан дважды").arg(name));
         names << name;
     }
     // The same test as the catalogue gets when it is opened; the key may be left out.
-    std::vector<FieldDef> required(VariantFields().begin() + 1, VariantFields().end());
-    if (const QString missing = MissingField(names, required); !missing.isEmpty())
-        refuse(1, 0, missing);
+    for (auto field = VariantFields().begin() + 1; field != VariantFields().end(); ++field)
+        if (!names.contains(field->name, Qt::CaseInsensitive))
+            refuse(1, 0, QStringLiteral("в заголовке нет столбца «%1»").arg(field->name));
     std::vector<int> columns;
     for (const QString& wanted : VariantColumns()) {
         int found = -1;
@@ -70,16 +70,16 @@ QVariant cellValue(const csv::Cell& cell, int column, const FieldDef& field,
         bool ok = false;
         const qlonglong key = cell.text.trimmed().toLongLong(&ok);
         if (!ok || key <= 0 || key > std::numeric_limits<qint32>::max())
-            bad(QStringLiteral("the key must be a whole number from 1 to 2147483647"));
+            bad(QStringLiteral("ключ должен быть целым числом от 1 до 2147483647"));
         if (!keys.insert(key).second)
-            bad(QStringLiteral("the key is given to an earlier row too"));
+            bad(QStringLiteral("тот же ключ уже есть в строке выше"));
         return key;
     }
     case FieldKind::Text:
         if (cell.text.isEmpty() && !cell.quoted)
             return {};
         if (cell.text.size() > MaxVariantNameLength)
-            bad(QStringLiteral("the name is longer than %1 characters").arg(MaxVariantNameLength));
+            bad(QStringLiteral("имя длиннее %1 знаков").arg(MaxVariantNameLength));
         return cell.text;
     case FieldKind::Float:
         break;
@@ -95,9 +95,9 @@ QVariant cellValue(const csv::Cell& cell, int column, const FieldDef& field,
 }
 
 QString where(const QString& csv, const csv::Error& error) {
-    QString place = QStringLiteral("%1, line %2").arg(csv).arg(error.line);
+    QString place = QStringLiteral("%1, строка %2").arg(csv).arg(error.line);
     if (error.column > 0)
-        place += QStringLiteral(", column %1 (%2)")
+        place += QStringLiteral(", столбец %1 (%2)")
                      .arg(error.column)
                      .arg(csv::ColumnLetters(error.column));
     return place;
@@ -130,30 +130,29 @@ CopyResult WriteVariantsCsv(const CatalogueRows& tables, const QString& csv) {
     try {
         if (QFileInfo::exists(csv))
             throw EDatabaseError(
-                QStringLiteral("%1 exists already; nothing was written").arg(csv).toStdString());
+                QStringLiteral("%1 уже существует; ничего не записано").arg(csv).toStdString());
         if (!partial.open() || partial.write(text) != text.size() || !partial.flush())
-            throw EDatabaseError(QStringLiteral("%1 could not be written: %2; nothing was written")
+            throw EDatabaseError(QStringLiteral("%1 не удаётся записать: %2; ничего не записано")
                                      .arg(csv, partial.errorString())
                                      .toStdString());
         LinkIntoPlace(partial.fileName(), csv);
     } catch (const EDatabaseError& error) {
         return {false, QString::fromStdString(error.what())};
     }
-    return {
-        true,
-        QStringLiteral("wrote %1 rows of Размеры into %2").arg(tables.variants.size()).arg(csv)};
+    return {true, QStringLiteral("в %1 записаны строки таблицы «Размеры»: %2")
+                      .arg(csv, QString::number(tables.variants.size()))};
 }
 
 CopyResult CsvToCatalogue(const QString& csv, const QString& file, const QString& templatePath) {
     if (QFileInfo::exists(file))
-        return {false, QStringLiteral("%1 exists already; nothing was written").arg(file)};
+        return {false, QStringLiteral("%1 уже существует; ничего не записано").arg(file)};
     QFile source(csv);
     if (!source.open(QIODevice::ReadOnly))
-        return {false, QStringLiteral("%1 cannot be read: %2; nothing was written")
+        return {false, QStringLiteral("%1 не читается: %2; ничего не записано")
                            .arg(csv, source.errorString())};
     if (templatePath.size() > MaxTemplatePathLength)
-        return {false, QStringLiteral("the template path is longer than %1 characters; nothing "
-                                      "was written")
+        return {false, QStringLiteral("путь к шаблону длиннее %1 знаков; ничего не "
+                                      "записано")
                            .arg(MaxTemplatePathLength)};
     csv::Table table;
     csv::Error error;
@@ -162,7 +161,7 @@ CopyResult CsvToCatalogue(const QString& csv, const QString& file, const QString
         if (!csv::Parse(source.readAll(), &table, &error))
             throw BadCell{error};
         if (table.records.empty())
-            refuse(1, 0, QStringLiteral("the file has no header of column names"));
+            refuse(1, 0, QStringLiteral("в файле нет заголовка с именами столбцов"));
         const std::vector<int> columns = headerColumns(table.records[0]);
         // Spreadsheets in a locale with the decimal comma separate their fields by ';'.
         const QString decimalPoint =
@@ -174,7 +173,7 @@ CopyResult CsvToCatalogue(const QString& csv, const QString& file, const QString
             const auto& record = table.records[r];
             if (static_cast<int>(record.size()) != width)
                 refuse(record[0].line, 0,
-                       QStringLiteral("the row has %1 fields, the header %2")
+                       QStringLiteral("в строке полей: %1, а в заголовке: %2")
                            .arg(record.size())
                            .arg(width));
             std::vector<QVariant> row;
@@ -189,7 +188,7 @@ CopyResult CsvToCatalogue(const QString& csv, const QString& file, const QString
             tables.variants.push_back(std::move(row));
         }
     } catch (const BadCell& bad) {
-        return {false, QStringLiteral("%1: %2; nothing was written")
+        return {false, QStringLiteral("%1: %2; ничего не записано")
                            .arg(where(csv, bad.where), bad.where.message)};
     }
     if (!templatePath.isEmpty())

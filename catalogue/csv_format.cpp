@@ -83,8 +83,8 @@ bool Parse(const QByteArray& bytes, Table* table, Error* error) {
         body.remove(0, 3);
     if (const int line = lineNotUtf8(body)) {
         *error = {line, 0,
-                  QStringLiteral("the text is not UTF-8 (save the sheet as \"CSV UTF-8\" or "
-                                 "choose the UTF-8 character set)")};
+                  QStringLiteral("текст не в кодировке UTF-8 (сохраните лист как «CSV UTF-8» "
+                                 "или выберите кодировку UTF-8)")};
         return false;
     }
     const QString text = QString::fromUtf8(body);
@@ -111,7 +111,7 @@ bool Parse(const QByteArray& bytes, Table* table, Error* error) {
             ++i;
             for (;;) {
                 if (i >= n) {
-                    *error = {cell.line, column, QStringLiteral("a quoted field is not closed")};
+                    *error = {cell.line, column, QStringLiteral("поле в кавычках не закрыто")};
                     return false;
                 }
                 if (text[i] == u'"') {
@@ -131,15 +131,15 @@ bool Parse(const QByteArray& bytes, Table* table, Error* error) {
             }
             if (i < n && text[i] != separator && text[i] != u'\r' && text[i] != u'\n') {
                 *error = {line, column,
-                          QStringLiteral("text follows the closing quote of a quoted field")};
+                          QStringLiteral("после закрывающей кавычки поля идёт текст")};
                 return false;
             }
         } else {
             while (i < n && text[i] != separator && text[i] != u'\r' && text[i] != u'\n') {
                 if (text[i] == u'"') {
                     *error = {line, column,
-                              QStringLiteral("a quote inside a field that does not start with "
-                                             "one")};
+                              QStringLiteral("кавычка внутри поля, которое не "
+                                             "начинается с кавычки")};
                     return false;
                 }
                 cell.text += text[i++];

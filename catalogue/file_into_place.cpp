@@ -12,15 +12,13 @@ namespace krepiks {
 
 QString NewFileProblem(const QString& file) {
     if (QFileInfo::exists(file))
-        return QStringLiteral("%1 exists already").arg(file);
+        return QStringLiteral("%1 уже существует").arg(file);
     // The copy is made beside it first, under a name the user never gave.
     const QFileInfo folder(QFileInfo(file).path());
     if (!folder.exists())
-        return QStringLiteral("%1 cannot be created: the folder %2 does not exist")
-            .arg(file, folder.filePath());
+        return QStringLiteral("%1 нельзя создать: папки %2 нет").arg(file, folder.filePath());
     if (!folder.isDir())
-        return QStringLiteral("%1 cannot be created: %2 is not a folder")
-            .arg(file, folder.filePath());
+        return QStringLiteral("%1 нельзя создать: %2 — не папка").arg(file, folder.filePath());
     return {};
 }
 
@@ -28,7 +26,7 @@ QString NewFileProblem(const QString& file) {
 // meanwhile.
 void LinkIntoPlace(const QString& partial, const QString& file) {
     if (link(QFile::encodeName(partial).constData(), QFile::encodeName(file).constData()) != 0)
-        throw EDatabaseError(QStringLiteral("%1 could not be created: %2; nothing was written")
+        throw EDatabaseError(QStringLiteral("%1 не удаётся создать: %2; ничего не записано")
                                  .arg(file, QString::fromLocal8Bit(std::strerror(errno)))
                                  .toStdString());
     QFile::remove(partial);

@@ -59,13 +59,14 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
     const QString partial = file + QStringLiteral(".partial");
     try {
         if (const QString why = NewFileProblem(file); !why.isEmpty())
-            fail(why + QStringLiteral("; nothing was written"));
+            fail(why + QStringLiteral("; ничего не записано"));
         JetReadResult read = ReadJetFile(jet, reader);
         if (!read.ok)
-            fail(read.error + QStringLiteral("; nothing was written"));
+            fail(read.error + QStringLiteral("; ничего не записано"));
         result.notes = read.notes;
         if (read.tables.empty())
-            fail(QStringLiteral("%1 holds no table of its users; nothing was written").arg(jet));
+            fail(QStringLiteral("в %1 нет ни одной таблицы пользователя; ничего не записано")
+                     .arg(jet));
         std::vector<Table> tables;
         std::vector<Rows> rows;
         QStringList schema, copied;
@@ -85,8 +86,8 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
                     key = static_cast<int>(i);
                 const QString type = declaredType(column, rowKey);
                 if (type.isEmpty())
-                    fail(QStringLiteral("%1: column %2 of table %3 has a type (%4) that the copy "
-                                        "cannot carry exactly; nothing was written")
+                    fail(QStringLiteral("%1: столбец %2 таблицы «%3» имеет тип (%4), который "
+                                        "нельзя перенести точно; ничего не записано")
                              .arg(jet, column.name, jetTable.name)
                              .arg(column.type));
                 columns << quotedName(column.name) + QLatin1Char(' ') + type;
@@ -96,7 +97,8 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
                 sortByKey(jetTable.rows, static_cast<std::size_t>(key));
             schema << QStringLiteral("create table %1 (%2)")
                           .arg(quotedName(jetTable.name), columns.join(QStringLiteral(", ")));
-            copied << QStringLiteral("%1 rows of %2").arg(jetTable.rows.size()).arg(jetTable.name);
+            copied << QStringLiteral("«%1» (строк: %2)")
+                          .arg(jetTable.name, QString::number(jetTable.rows.size()));
             tables.push_back(std::move(table));
             rows.push_back(std::move(jetTable.rows));
         }
@@ -113,12 +115,12 @@ JetCopyResult CopyJetToFile(const QString& jet, const QString& file, const QStri
                 if (const QString difference = compare(
                         tables[t], rows[t], readFile(target, tables[t], QStringLiteral("rowid")));
                     !difference.isEmpty())
-                    fail(difference + QStringLiteral("; nothing was written"));
+                    fail(difference + QStringLiteral("; ничего не записано"));
         }
         LinkIntoPlace(partial, file);
         result.written = true;
         result.message =
-            QStringLiteral("copied %1 into %2").arg(copied.join(QStringLiteral(", ")), file);
+            QStringLiteral("скопировано в %2: %1").arg(copied.join(QStringLiteral(", ")), file);
         result.problem = CatalogueProblem(file);
         result.krepiksCanOpen = result.problem.isEmpty();
     } catch (const EDatabaseError& error) {

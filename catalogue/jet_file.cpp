@@ -98,25 +98,26 @@ JetHeader ReadJetHeaderOf(const QString& path) {
 QString JetRefusal(const JetHeader& header, const QString& file) {
     switch (header.format) {
     case JetFormat::NotJet:
-        return QStringLiteral("%1 is not a Microsoft Access (Jet) file").arg(file);
+        return QStringLiteral("%1 — не файл Microsoft Access (Jet)").arg(file);
     case JetFormat::Jet3:
-        return QStringLiteral("%1 is an Access 97 (Jet 3) file; only Jet 4.0 (Access 2000 to "
-                              "2003) is read: convert it to that format in Access first")
+        return QStringLiteral("%1 — файл Access 97 (Jet 3); читаются только файлы Jet 4.0 "
+                              "(Access 2000–2003): сначала преобразуйте его в этот формат в "
+                              "Access")
             .arg(file);
     case JetFormat::Ace:
-        return QStringLiteral("%1 is an Access 2007 or later (ACE, .accdb) file; only Jet 4.0 "
-                              "(Access 2000 to 2003) is read: save it in that format in Access "
-                              "first")
+        return QStringLiteral("%1 — файл Access 2007 или новее (ACE, .accdb); читаются только "
+                              "файлы Jet 4.0 (Access 2000–2003): сначала сохраните его в этом "
+                              "формате в Access")
             .arg(file);
     case JetFormat::Jet4:
         break;
     }
     if (header.passwordProtected)
-        return QStringLiteral("%1 is protected by a database password; remove the password in "
-                              "Access first")
+        return QStringLiteral("%1 защищён паролем базы данных; сначала снимите пароль в "
+                              "Access")
             .arg(file);
     if (header.encrypted)
-        return QStringLiteral("%1 is encrypted; decrypt it in Access first").arg(file);
+        return QStringLiteral("%1 зашифрован; сначала расшифруйте его в Access").arg(file);
     return {};
 }
 
@@ -124,15 +125,15 @@ QString NoFileToRead(const QString& path) {
     struct stat info {};
     if (stat(QFile::encodeName(path).constData(), &info) != 0)
         return errno == ENOENT || errno == ENOTDIR
-                   ? QStringLiteral("Could not find file '%1'.").arg(path)
-                   : QStringLiteral("%1 cannot be read: %2")
+                   ? QStringLiteral("файл %1 не найден").arg(path)
+                   : QStringLiteral("%1 не читается: %2")
                          .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     if (S_ISDIR(info.st_mode))
-        return QStringLiteral("%1 is a folder").arg(path);
+        return QStringLiteral("%1 — папка").arg(path);
     if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
-        return QStringLiteral("%1 is a device, not a regular file").arg(path);
+        return QStringLiteral("%1 — устройство, а не обычный файл").arg(path);
     if (!S_ISREG(info.st_mode))
-        return QStringLiteral("%1 is not a regular file (a pipe or a socket)").arg(path);
+        return QStringLiteral("%1 — не обычный файл (канал или сокет)").arg(path);
     return {};
 }
 

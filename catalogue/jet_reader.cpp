@@ -104,8 +104,9 @@ QString guidText(const QByteArray& b) {
 QVariant decode(const JetColumn& column, const QByteArray& bytes, QString* why) {
     const int size = fixedSize(column.type);
     if (size > 0 && bytes.size() != size) {
-        *why =
-            QStringLiteral("%1 bytes for a value of column %2").arg(bytes.size()).arg(column.name);
+        *why = QStringLiteral("у значения столбца %1 неверная длина: %2 байт")
+                   .arg(column.name)
+                   .arg(bytes.size());
         return {};
     }
     switch (static_cast<JetType>(column.type)) {
@@ -126,8 +127,8 @@ QVariant decode(const JetColumn& column, const QByteArray& bytes, QString* why) 
         const double value = static_cast<double>(count) / 10000.0;
         // Beyond 2^53 / 10^4 a double no longer carries every ten-thousandth.
         if (std::fabs(value) >= 9.0e11 || std::llround(value * 10000.0) != count) {
-            *why = QStringLiteral("a Currency value of column %1 has more digits than the "
-                                  "copy carries exactly")
+            *why = QStringLiteral("в значении Currency столбца %1 больше цифр, чем копия "
+                                  "переносит точно")
                        .arg(column.name);
             return {};
         }
@@ -136,8 +137,8 @@ QVariant decode(const JetColumn& column, const QByteArray& bytes, QString* why) 
     case JetType::DateTime: {
         const QString text = JetDateText(raw<double>(bytes));
         if (text.isEmpty())
-            *why =
-                QStringLiteral("a Date/Time value of column %1 is out of range").arg(column.name);
+            *why = QStringLiteral("значение Date/Time столбца %1 вне допустимого диапазона")
+                       .arg(column.name);
         return text.isEmpty() ? QVariant() : QVariant(text);
     }
     case JetType::Text:
@@ -145,7 +146,7 @@ QVariant decode(const JetColumn& column, const QByteArray& bytes, QString* why) 
     case JetType::Numeric: {
         const QString text = QString::fromUtf8(bytes);
         if (text.toUtf8() != bytes) {
-            *why = QStringLiteral("a text of column %1 is not sound UTF-8").arg(column.name);
+            *why = QStringLiteral("текст столбца %1 — испорченный UTF-8").arg(column.name);
             return {};
         }
         return text;
@@ -156,9 +157,7 @@ QVariant decode(const JetColumn& column, const QByteArray& bytes, QString* why) 
     case JetType::Ole:
         return bytes;
     }
-    *why = QStringLiteral("column %1 has a type (%2) that cannot be read")
-               .arg(column.name)
-               .arg(column.type);
+    *why = QStringLiteral("тип (%2) столбца %1 не читается").arg(column.name).arg(column.type);
     return {};
 }
 
@@ -281,7 +280,7 @@ QString givenUp(Cursor& in, const QString& cut) {
     QByteArray why;
     if (!in.blob(&why))
         return cut;
-    return why.isEmpty() ? QStringLiteral("the reader gave up without saying why")
+    return why.isEmpty() ? QStringLiteral("программа чтения остановилась, не сказав почему")
                          : QString::fromUtf8(why);
 }
 
@@ -291,13 +290,13 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
     Cursor in(stream);
     const char* magic = nullptr;
     if (!in.take(6, &magic) || QByteArray(magic, 6) != "KJET1\n")
-        return failed(QStringLiteral("the reader wrote nothing it could be understood by"));
+        return failed(QStringLiteral("программа чтения не выдала ничего понятного"));
     JetReadResult result;
-    const QString cut = QStringLiteral("the reader stopped before the end of the file");
+    const QString cut = QStringLiteral("программа чтения остановилась, не дойдя до конца файла");
     // Access counts a table's rows loosely; only the rows on its pages count.
     const auto noteStale = [&](const QString& table, quint32 stored, quint32 live) {
         if (stored != live)
-            result.notes << QStringLiteral("the table «%1» stores a count of %2 rows; it holds %3")
+            result.notes << QStringLiteral("в таблице «%1» записано число строк %2, а их в ней %3")
                                 .arg(table)
                                 .arg(stored)
                                 .arg(live);
@@ -310,7 +309,7 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         return failed(givenUp(in, cut));
     quint32 stored = 0, live = 0;
     if (tag != 'C')
-        return failed(QStringLiteral("the reader wrote a part it should not"));
+        return failed(QStringLiteral("программа чтения выдала лишнюю часть"));
     if (!in.u32(&stored) || !in.u32(&live))
         return failed(cut);
     noteStale(QStringLiteral("MSysObjects"), stored, live);
@@ -322,7 +321,7 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         if (tag == 'X')
             return failed(givenUp(in, cut));
         if (tag != 'T')
-            return failed(QStringLiteral("the reader wrote a part it should not"));
+            return failed(QStringLiteral("программа чтения выдала лишнюю часть"));
         JetTable table;
         QByteArray name;
         quint32 columns = 0;
@@ -331,7 +330,8 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
             return failed(cut);
         table.name = QString::fromUtf8(name);
         if (columns == 0 || columns > 256)
-            return failed(QStringLiteral("table %1 has %2 columns").arg(table.name).arg(columns));
+            return failed(
+                QStringLiteral("в таблице «%1» столбцов: %2").arg(table.name).arg(columns));
         for (quint32 i = 0; i < columns; ++i) {
             JetColumn column;
             quint32 type = 0, size = 0, flags = 0, precision = 0, scale = 0;
@@ -352,7 +352,7 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
             if (tag == 'E')
                 break;
             if (tag != 'R')
-                return failed(QStringLiteral("the reader wrote a part it should not"));
+                return failed(QStringLiteral("программа чтения выдала лишнюю часть"));
             std::vector<QVariant> row;
             row.reserve(columns);
             for (const JetColumn& column : table.columns) {
@@ -369,7 +369,7 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
                 QString why;
                 QVariant value = decode(column, bytes, &why);
                 if (!why.isEmpty())
-                    return failed(QStringLiteral("table %1: %2").arg(table.name, why));
+                    return failed(QStringLiteral("таблица «%1»: %2").arg(table.name, why));
                 row.push_back(std::move(value));
             }
             table.rows.push_back(std::move(row));
@@ -380,7 +380,7 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         // libmdb skips rows it cannot place, and ends a table early on some damage, as if
         // there were no more: the rows counted on the table's pages tell.
         if (fetched != table.rows.size() || table.rows.size() != table.liveRows)
-            return failed(QStringLiteral("table %1: %2 rows could be read of the %3 it holds")
+            return failed(QStringLiteral("таблица «%1»: прочитано строк %2 из %3")
                               .arg(table.name)
                               .arg(table.rows.size())
                               .arg(table.liveRows));
@@ -388,7 +388,7 @@ JetReadResult ParseJetStream(const QByteArray& stream) {
         result.tables.push_back(std::move(table));
     }
     if (!in.atEnd())
-        return failed(QStringLiteral("the reader wrote more than a whole file"));
+        return failed(QStringLiteral("программа чтения выдала больше целого файла"));
     result.ok = true;
     return result;
 }
@@ -399,14 +399,14 @@ QString JetReaderProgram() {
 
 JetReadResult ReadJetFile(const QString& file, const QString& reader, int timeoutMs) {
     const auto named = [&](const QString& why) {
-        return failed(QStringLiteral("%1 cannot be read: %2").arg(file, why));
+        return failed(QStringLiteral("%1 не читается: %2").arg(file, why));
     };
     if (const QString why = NoFileToRead(file); !why.isEmpty())
         return failed(why);
     // Jet writes whole pages only.
     if (const qint64 size = QFileInfo(file).size(); size % 4096 != 0)
-        return named(QStringLiteral("it ends at byte %1, inside page %2: the file is damaged or "
-                                    "incomplete")
+        return named(QStringLiteral("файл обрывается на байте %1, внутри страницы %2: он "
+                                    "повреждён или неполон")
                          .arg(size)
                          .arg(size / 4096));
     const QString refusal = JetRefusal(ReadJetHeaderOf(file), file);
@@ -415,24 +415,25 @@ JetReadResult ReadJetFile(const QString& file, const QString& reader, int timeou
     const ChildRun run = runReader(reader, file, timeoutMs);
     if (!run.startError.isEmpty())
         return named(
-            QStringLiteral("the reader %1 could not be started: %2").arg(reader, run.startError));
+            QStringLiteral("программа чтения %1 не запускается: %2").arg(reader, run.startError));
     if (run.timedOut)
-        return named(QStringLiteral("reading it did not end within %1 s (the file is damaged)")
+        return named(QStringLiteral("чтение не закончилось за %1 с (файл повреждён)")
                          .arg(timeoutMs / 1000.0));
     if (WIFSIGNALED(run.status))
-        return named(QStringLiteral("libmdb failed on it (signal %1: the file is damaged)")
+        return named(QStringLiteral("libmdb на нём упала (сигнал %1: файл повреждён)")
                          .arg(WTERMSIG(run.status)));
     if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 127)
-        return named(QStringLiteral("the reader %1 could not be started").arg(reader));
+        return named(QStringLiteral("программа чтения %1 не запускается").arg(reader));
     if (!run.err.isEmpty())
         return named(
-            QStringLiteral("libmdb warned: %1")
+            QStringLiteral("предупреждение libmdb: %1")
                 .arg(QString::fromUtf8(run.err).trimmed().section(QLatin1Char('\n'), 0, 2)));
     JetReadResult result = ParseJetStream(run.out);
     if (!result.ok)
         return named(result.error);
     if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0)
-        return named(QStringLiteral("the reader ended with code %1").arg(WEXITSTATUS(run.status)));
+        return named(
+            QStringLiteral("программа чтения завершилась с кодом %1").arg(WEXITSTATUS(run.status)));
     return result;
 }
 

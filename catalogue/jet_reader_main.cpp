@@ -82,7 +82,7 @@ class Pages {
 public:
     Pages(const char* path, off_t size) : fd_(open(path, O_RDONLY | O_CLOEXEC)), size_(size) {
         if (fd_ < 0)
-            failure("the file cannot be read");
+            failure("файл не читается");
     }
     ~Pages() { close(fd_); }
     Pages(const Pages&) = delete;
@@ -91,12 +91,12 @@ public:
     std::vector<unsigned char> read(uint32_t number) const {
         const off_t start = static_cast<off_t>(number) * PageSize;
         if (start + static_cast<off_t>(PageSize) > size_)
-            failure("it ends at byte " + std::to_string(size_) +
-                    (start < size_ ? ", inside page " : ", before page ") + std::to_string(number) +
-                    ": the file is damaged or incomplete");
+            failure("файл обрывается на байте " + std::to_string(size_) +
+                    (start < size_ ? ", внутри страницы " : ", перед страницей ") +
+                    std::to_string(number) + ": он повреждён или неполон");
         std::vector<unsigned char> page(PageSize);
         if (pread(fd_, page.data(), PageSize, start) != static_cast<ssize_t>(PageSize))
-            failure("page " + std::to_string(number) + " cannot be read");
+            failure("страница " + std::to_string(number) + " не читается");
         return page;
     }
 
@@ -113,11 +113,11 @@ struct RowCount {
 // The rows of the table defined on page definition, counted on the data pages its usage map
 // lists: every page it names must be there, whatever libmdb then reads.
 RowCount countRows(const Pages& pages, uint32_t definition, const std::string& name) {
-    const std::string damaged = "the usage map of table " + name + " is damaged";
+    const std::string damaged = "карта занятости таблицы «" + name + "» повреждена";
     const std::vector<unsigned char> def = pages.read(definition);
     if (def[0] != 2)
-        failure("the definition of table " + name + " is damaged (page " +
-                std::to_string(definition) + " holds none)");
+        failure("описание таблицы «" + name + "» повреждено (на странице " +
+                std::to_string(definition) + " его нет)");
     RowCount count;
     count.stored = le32(&def[16]);
     const uint32_t mapAt = le32(&def[55]);
@@ -212,12 +212,12 @@ void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbFie
     put8(1);
     const unsigned char* page = mdb->pg_buf;
     if (field.start < 0 || field.siz < 0 || field.start + field.siz > mdb->fmt->pg_size)
-        failure("a value of " + where + " lies outside its page");
+        failure("значение " + where + " выходит за пределы своей страницы");
     const int size = fixedSize(col->col_type);
     if (size > 0) {
         if (field.siz != size)
-            failure("a value of " + where + " has " + std::to_string(field.siz) + " bytes, not " +
-                    std::to_string(size));
+            failure("длина значения " + where + " в байтах " + std::to_string(field.siz) +
+                    ", а не " + std::to_string(size));
         putBytes(page + field.start, static_cast<std::size_t>(size));
         return;
     }
@@ -231,12 +231,12 @@ void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbFie
         std::size_t bind = MDB_BIND_SIZE;
         if (col->col_type == MDB_MEMO) {
             if (field.siz < MDB_MEMO_OVERHEAD)
-                failure("a memo of " + where + " is shorter than its header");
+                failure("значение Memo " + where + " короче своего заголовка");
             const uint32_t length =
                 static_cast<uint32_t>(mdb_get_int32(mdb->pg_buf, field.start)) & 0x3fffffff;
             // Its bytes lie in the file, so a length past the file's is damage.
             if (length > static_cast<uint64_t>(fileSize))
-                failure("a memo of " + where + " claims more bytes than the file holds");
+                failure("значение Memo " + where + " длиннее всего файла");
             bind = 2 * static_cast<std::size_t>(length) + 64; // UTF-16 or compressed to UTF-8
         } else {
             bind = 2 * static_cast<std::size_t>(field.siz) + 64;
@@ -248,7 +248,7 @@ void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbFie
         const std::string value = text ? text : "";
         g_free(text);
         if (value.size() + 1 >= bind)
-            failure("a text of " + where + " was cut short");
+            failure("текст " + where + " обрезан");
         putText(value);
         return;
     }
@@ -259,7 +259,7 @@ void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbFie
         std::size_t length = 0;
         void* data = mdb_ole_read_full(mdb, col, &length);
         if (!data)
-            failure("an OLE value of " + where + " could not be read");
+            failure("значение OLE " + where + " не читается");
         putBytes(data, length);
         free(data);
         return;
@@ -271,8 +271,7 @@ void writeValue(MdbHandle* mdb, MdbTableDef* table, MdbColumn* col, const MdbFie
         return;
     }
     default:
-        failure("column " + where + " has a type (" + std::to_string(col->col_type) +
-                ") that cannot be read");
+        failure("тип (" + std::to_string(col->col_type) + ") столбца " + where + " не читается");
     }
 }
 
@@ -281,9 +280,9 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, const Pages& pages, off_
         countRows(pages, static_cast<uint32_t>(entry->table_pg), entry->object_name);
     MdbTableDef* table = mdb_read_table(entry);
     if (!table)
-        failure(std::string("the definition of table ") + entry->object_name + " cannot be read");
+        failure(std::string("описание таблицы «") + entry->object_name + "» не читается");
     if (!mdb_read_columns(table) || table->columns->len != table->num_cols)
-        failure(std::string("the columns of table ") + entry->object_name + " cannot be read");
+        failure(std::string("столбцы таблицы «") + entry->object_name + "» не читаются");
     requireLayout(krepiks::jet::TableLayoutMismatch(entry, table));
     put8('T');
     putText(table->name);
@@ -312,27 +311,27 @@ void writeTable(MdbHandle* mdb, MdbCatalogEntry* entry, const Pages& pages, off_
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
         if (++rows > count.live)
-            failure(std::string("table ") + table->name + " yields more rows than the " +
-                    std::to_string(count.live) + " on its pages");
+            failure(std::string("таблица «") + table->name + "» выдаёт больше строк, чем " +
+                    std::to_string(count.live) + " на её страницах");
         int start = 0;
         std::size_t length = 0;
         if (mdb_find_row(mdb, static_cast<int>(table->cur_row) - 1, &start, &length) != 0)
-            failure(std::string("a row of table ") + table->name + " cannot be found again");
+            failure(std::string("строка таблицы «") + table->name + "» не находится повторно");
         // The count is the row's own: a row written before a column was added has fewer, one
         // written before a column was deleted has more. libmdb reads the columns a row lacks
         // as NULL.
         const int rowColumns = mdb_crack_row(table, start & OffsetMask, length, fields.data());
         if (rowColumns < 0)
-            failure(std::string("a row of table ") + table->name + " cannot be read");
+            failure(std::string("строка таблицы «") + table->name + "» не читается");
         put8('R');
         for (unsigned i = 0; i < table->num_cols; ++i) {
             const MdbField& field = fields[i];
             if (field.colnum < 0 || static_cast<unsigned>(field.colnum) >= table->num_cols)
-                failure(std::string("a row of table ") + table->name + " is damaged");
+                failure(std::string("строка таблицы «") + table->name + "» повреждена");
             auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, field.colnum));
             if (static_cast<unsigned>(field.colnum) != i)
-                failure(std::string("a row of table ") + table->name +
-                        " has its columns out of order");
+                failure(std::string("в строке таблицы «") + table->name +
+                        "» столбцы идут не по порядку");
             writeValue(mdb, table, col, field, fileSize);
         }
         if (out.size() > (1 << 16))
@@ -353,45 +352,45 @@ void checkCatalogueRows(MdbHandle* mdb, const RowCount& count) {
             continue;
         MdbTableDef* table = mdb_read_table(entry);
         if (!table || !mdb_read_columns(table))
-            failure("the file's catalogue of tables cannot be read");
+            failure("каталог таблиц файла не читается");
         unsigned rows = 0;
         mdb_rewind_table(table);
         while (rows <= count.live && mdb_fetch_row(table))
             ++rows;
         if (rows != count.live)
-            failure("the file's catalogue of tables lists " + std::to_string(rows) + " of its " +
-                    std::to_string(count.live) + " objects");
+            failure("в каталоге таблиц файла найдено объектов: " + std::to_string(rows) + " из " +
+                    std::to_string(count.live));
         mdb_free_tabledef(table);
         put8('C');
         put32(count.stored);
         put32(count.live);
         return;
     }
-    failure("the file has no catalogue of tables");
+    failure("в файле нет каталога таблиц");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fputs("usage: krepiks-jet-reader FILE\n", stderr);
+        std::fputs("использование: krepiks-jet-reader FILE\n", stderr);
         return 2;
     }
     struct stat info {};
     if (stat(argv[1], &info) != 0)
-        failure("the file cannot be read");
+        failure("файл не читается");
     out = "KJET1\n";
     const Pages pages(argv[1], info.st_size);
     // The catalogue's pages before libmdb reads them, so that a file cut short says so.
     const RowCount catalogue = countRows(pages, 2, "MSysObjects");
     MdbHandle* mdb = mdb_open(argv[1], MDB_NOFLAGS);
     if (!mdb)
-        failure("libmdb cannot open the file");
+        failure("libmdb не открывает файл");
     requireLayout(krepiks::jet::HandleLayoutMismatch(mdb, argv[1]));
     if (mdb->f->jet_version != MDB_VER_JET4)
-        failure("the file is not a Jet 4.0 file");
+        failure("файл не в формате Jet 4.0");
     if (!mdb_read_catalog(mdb, MDB_TABLE))
-        failure("the file's catalogue of tables cannot be read");
+        failure("каталог таблиц файла не читается");
     requireLayout(krepiks::jet::CatalogueLayoutMismatch(mdb));
     checkCatalogueRows(mdb, catalogue);
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {

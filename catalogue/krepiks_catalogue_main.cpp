@@ -27,7 +27,7 @@
 namespace {
 
 constexpr char Usage[] =
-    "usage: krepiks-catalogue to-server [FILE]\n"
+    "использование: krepiks-catalogue to-server [FILE]\n"
     "       krepiks-catalogue from-server FILE\n"
     "       krepiks-catalogue from-jet OLD.mdb NEW.mdb\n"
     "       krepiks-catalogue sample FILE\n"
@@ -37,25 +37,27 @@ constexpr char Usage[] =
     "       krepiks-catalogue from-csv FILE.csv NEW.mdb [--template PATH]\n"
     "       krepiks-catalogue export DIR [--only ISP...] [--formats step,pdf,svg,dxf,stl]\n"
     "                         [--jobs N]\n"
-    "  to-server copies FILE (default bolti.mdb, a catalogue or an Access Jet 4.0 file)\n"
-    "  into the empty database that the \"krepiks\" PostgreSQL connection service names;\n"
-    "  from-server writes that catalogue into FILE, which must not exist. from-jet writes\n"
-    "  every table of the Access (Jet 4.0) file OLD.mdb into the new catalogue file\n"
-    "  NEW.mdb and says whether Krepiks can open it. All compare every value after the copy.\n"
-    "  sample writes the sample catalogue, with the installed part template, into FILE,\n"
-    "  which must not exist.\n"
-    "  drawing makes the drawing of the variant ISP of the catalogue Krepiks would open\n"
-    "  here into FILE (.pdf, .svg or .dxf), which must not exist.\n"
-    "  to-csv writes the variants of the catalogue Krepiks would open here (the server's,\n"
-    "  or bolti.mdb) into the new CSV file FILE.csv (UTF-8, RFC 4180). from-csv writes the\n"
-    "  variants of FILE.csv (also a spreadsheet's, with ';' and decimal commas) into the new\n"
-    "  catalogue NEW.mdb, PATH its part template, once every cell passes the checks.\n"
-    "  export builds every variant of that catalogue and writes DIR/<name>.step and its\n"
-    "  drawing DIR/<name>.pdf (or the formats given) and DIR/index.csv; files already\n"
-    "  there are kept. Exit codes of export: 0 all\n"
-    "  written or kept; 2 some variants failed; 1 nothing could be done; 130 interrupted.\n"
-    "  Exit codes: 0 done; 1 nothing written; 2 usage; 3 (from-jet) written, but Krepiks\n"
-    "  cannot open it as its catalogue.\n";
+    "  to-server копирует FILE (по умолчанию bolti.mdb; каталог или файл Access Jet 4.0)\n"
+    "  в пустую базу данных, которую называет служба подключения PostgreSQL «krepiks»;\n"
+    "  from-server записывает каталог оттуда в FILE, которого ещё не должно быть. from-jet\n"
+    "  записывает все таблицы файла Access (Jet 4.0) OLD.mdb в новый файл каталога NEW.mdb\n"
+    "  и сообщает, может ли Крепикс его открыть. После копирования все три команды\n"
+    "  сверяют каждое значение.\n"
+    "  sample записывает пример каталога с установленным шаблоном детали в FILE, которого\n"
+    "  ещё не должно быть.\n"
+    "  drawing делает чертёж исполнения ISP из каталога, который Крепикс открыл бы здесь,\n"
+    "  в FILE (.pdf, .svg или .dxf), которого ещё не должно быть.\n"
+    "  to-csv записывает исполнения каталога, который Крепикс открыл бы здесь (серверного\n"
+    "  или bolti.mdb), в новый файл CSV FILE.csv (UTF-8, RFC 4180). from-csv записывает\n"
+    "  исполнения из FILE.csv (в том числе из электронной таблицы, с ';' и десятичными\n"
+    "  запятыми) в новый каталог NEW.mdb с шаблоном детали PATH, если все ячейки прошли\n"
+    "  проверку.\n"
+    "  export строит каждое исполнение этого каталога и записывает DIR/<имя>.step и его\n"
+    "  чертёж DIR/<имя>.pdf (или указанные форматы) и DIR/index.csv; уже существующие\n"
+    "  файлы остаются как есть. Коды выхода export: 0 всё записано или уже было;\n"
+    "  2 часть исполнений с ошибкой; 1 ничего не сделано; 130 прервано.\n"
+    "  Коды выхода: 0 готово; 1 ничего не записано; 2 неверный вызов; 3 (from-jet) файл\n"
+    "  записан, но Крепикс не может открыть его как свой каталог.\n";
 
 // Exit code of a copy that was written but that Krepiks would refuse.
 constexpr int WrittenButRefused = 3;
@@ -69,7 +71,7 @@ void say(std::FILE* to, const QString& line) {
 bool refusedNewFile(const QString& given) {
     const QString why = krepiks::NewFileProblem(given);
     if (!why.isEmpty())
-        say(stderr, why + QStringLiteral("; nothing was written"));
+        say(stderr, why + QStringLiteral("; ничего не записано"));
     return !why.isEmpty();
 }
 
@@ -83,13 +85,13 @@ int fromJet(const QString& jet, const QString& file) {
     for (const QString& note : result.notes)
         say(stdout, note);
     if (result.krepiksCanOpen) {
-        std::printf("krepiks-catalogue: Krepiks can open %s as its catalogue bolti.mdb\n",
+        std::printf("krepiks-catalogue: Крепикс может открыть %s как свой каталог bolti.mdb\n",
                     file.toUtf8().constData());
         return 0;
     }
     // What was copied comes first, also when both go to one pipe.
     std::fflush(stdout);
-    std::fprintf(stderr, "krepiks-catalogue: Krepiks cannot open %s as its catalogue: %s\n",
+    std::fprintf(stderr, "krepiks-catalogue: Крепикс не может открыть %s как свой каталог: %s\n",
                  file.toUtf8().constData(), result.problem.toUtf8().constData());
     return WrittenButRefused;
 }
@@ -167,8 +169,8 @@ int main(int argc, char** argv) {
         return 1;
     if (krepiks::CatalogueServiceFile().isEmpty()) {
         std::fprintf(stderr,
-                     "krepiks-catalogue: no PostgreSQL connection service \"%s\" is defined "
-                     "(in ~/.pg_service.conf, PGSERVICEFILE or the system pg_service.conf)\n",
+                     "krepiks-catalogue: служба подключения PostgreSQL «%s» не задана (ни в "
+                     "~/.pg_service.conf, ни в PGSERVICEFILE, ни в системном pg_service.conf)\n",
                      krepiks::CatalogueService);
         return 1;
     }

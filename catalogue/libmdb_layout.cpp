@@ -18,18 +18,18 @@ std::string HandleLayoutMismatch(const MdbHandle* mdb, const unsigned char* firs
                                  std::size_t size) {
     constexpr std::size_t Header = 0x18; // the signature and the version byte
     if (size < Header)
-        return "the file's first page is too short to compare";
+        return "первая страница файла слишком коротка для сравнения";
     if (!mdb->f || !mdb->f->stream || !mdb->fmt)
-        return "the handle has no file or format";
+        return "у дескриптора нет файла или формата";
     // libmdb keeps the version byte (0x14) as it is; Jet 3 pages are 2048 bytes, later 4096.
     if (mdb->f->jet_version != static_cast<guint32>(firstPage[0x14]))
-        return "the handle's Jet version is not the file's";
+        return "версия Jet в дескрипторе не та, что в файле";
     const guint16 pageSize = firstPage[0x14] == MDB_VER_JET3 ? 2048 : 4096;
     if (mdb->fmt->pg_size != pageSize)
-        return "the format's page size is " + std::to_string(mdb->fmt->pg_size);
+        return "размер страницы в формате равен " + std::to_string(mdb->fmt->pg_size);
     // The page buffer still holds page 0 as read.
     if (mdb->cur_pg != 0 || std::memcmp(mdb->pg_buf, firstPage, Header) != 0)
-        return "the page buffer does not hold the file's first page";
+        return "в буфере страницы нет первой страницы файла";
     return {};
 }
 
@@ -45,37 +45,37 @@ std::string HandleLayoutMismatch(const MdbHandle* mdb, const char* path) {
 
 std::string CatalogueLayoutMismatch(const MdbHandle* mdb) {
     if (!mdb->catalog || mdb->catalog->len != mdb->num_catalog)
-        return "the catalogue's count is not its length";
+        return "число записей каталога не равно его длине";
     bool objects = false;
     for (guint i = 0; i < mdb->catalog->len; ++i) {
         const auto* entry = static_cast<const MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (!entry || entry->mdb != mdb || entry->object_type != MDB_TABLE ||
             !IsName(entry->object_name, sizeof entry->object_name))
-            return "a catalogue entry is not a table of this file";
+            return "запись каталога — не таблица этого файла";
         // libmdb reads the catalogue itself from the table on page 2.
         if (std::strcmp(entry->object_name, "MSysObjects") == 0)
             objects = entry->table_pg == 2;
     }
-    return objects ? std::string() : "the catalogue's own table is not on page 2";
+    return objects ? std::string() : "собственная таблица каталога не на странице 2";
 }
 
 std::string TableLayoutMismatch(const MdbCatalogEntry* entry, const MdbTableDef* table) {
     if (table->entry != entry)
-        return "a table does not point to its catalogue entry";
+        return "таблица не указывает на свою запись каталога";
     if (!table->columns || table->columns->len != table->num_cols)
-        return "a table's column count is not its columns' length";
+        return "число столбцов таблицы не равно длине их списка";
     for (guint i = 0; i < table->columns->len; ++i) {
         const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table->columns, i));
         if (!col || col->table != table || !IsName(col->name, sizeof col->name))
-            return "a column does not belong to its table";
+            return "столбец не принадлежит своей таблице";
     }
     return {};
 }
 
 std::string LayoutFailure(const std::string& mismatch) {
-    return "the libmdb installed here lays out its structures otherwise than libmdb " +
-           std::string(KREPIKS_LIBMDB_VERSION) + ", which krepiks-jet-reader was built with (" +
-           mismatch + "); install the Krepiks built for this system";
+    return "установленная здесь libmdb располагает свои структуры иначе, чем libmdb " +
+           std::string(KREPIKS_LIBMDB_VERSION) + ", с которой собран krepiks-jet-reader (" +
+           mismatch + "); установите Крепикс, собранный для этой системы";
 }
 
 } // namespace krepiks::jet

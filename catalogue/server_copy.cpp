@@ -24,7 +24,7 @@ std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader, Q
                                    QStringList& notes) {
     JetReadResult read = ReadJetFile(file, reader);
     if (!read.ok)
-        fail(read.error + QStringLiteral("; nothing was copied"));
+        fail(read.error + QStringLiteral("; ничего не скопировано"));
     notes = read.notes;
     const auto catalogueTable = [](const QString& name) {
         return std::find_if(Tables().begin(), Tables().end(), [&](const Table& t) {
@@ -34,12 +34,13 @@ std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader, Q
     for (const JetTable& jet : read.tables) {
         const auto table = catalogueTable(jet.name);
         if (table == Tables().end()) {
-            leftOut << QStringLiteral("table %1 (%2 rows)").arg(jet.name).arg(jet.rows.size());
+            leftOut << QStringLiteral("таблица «%1» (строк: %2)")
+                           .arg(jet.name, QString::number(jet.rows.size()));
             continue;
         }
         for (const JetColumn& column : jet.columns)
             if (!table->columns.contains(column.name, Qt::CaseInsensitive))
-                leftOut << QStringLiteral("column %1 of %2").arg(column.name, jet.name);
+                leftOut << QStringLiteral("столбец %1 таблицы «%2»").arg(column.name, jet.name);
     }
     std::vector<Rows> all;
     for (const Table& table : Tables()) {
@@ -47,7 +48,8 @@ std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader, Q
             return t.name.compare(table.name, Qt::CaseInsensitive) == 0;
         });
         if (jet == read.tables.end())
-            fail(QStringLiteral("%1 has no table %2; nothing was copied").arg(file, table.name));
+            fail(QStringLiteral("в %1 нет таблицы «%2»; ничего не скопировано")
+                     .arg(file, table.name));
         std::vector<std::size_t> index;
         for (const QString& column : table.columns) {
             const auto found =
@@ -55,7 +57,7 @@ std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader, Q
                     return c.name.compare(column, Qt::CaseInsensitive) == 0;
                 });
             if (found == jet->columns.end())
-                fail(QStringLiteral("%1: table %2 has no column %3; nothing was copied")
+                fail(QStringLiteral("%1: в таблице «%2» нет столбца %3; ничего не скопировано")
                          .arg(file, table.name, column));
             index.push_back(static_cast<std::size_t>(found - jet->columns.begin()));
         }
@@ -77,7 +79,7 @@ std::vector<Rows> jetCatalogueRows(const QString& file, const QString& reader, Q
 CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& reader) {
     try {
         if (const QString why = NoFileToRead(file); !why.isEmpty())
-            fail(why + QStringLiteral("; nothing was copied"));
+            fail(why + QStringLiteral("; ничего не скопировано"));
         std::vector<Rows> rows;
         QStringList leftOut, notes;
         if (ReadJetHeaderOf(file).format != JetFormat::NotJet) {
@@ -94,8 +96,8 @@ CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& 
                 const server::Result exists = server::Exec(
                     server, QStringLiteral("select to_regclass(?) is not null"), {table.name});
                 if (PQgetvalue(exists.get(), 0, 0)[0] == 't')
-                    fail(QStringLiteral("the server database already holds a table %1; nothing "
-                                        "was copied")
+                    fail(QStringLiteral("в базе данных сервера уже есть таблица «%1»; "
+                                        "ничего не скопировано")
                              .arg(table.name));
             }
             for (const QString& statement : ServerSchemaStatements())
@@ -107,16 +109,17 @@ CopyResult CopyFileToServer(const QString& file, PGconn* server, const QString& 
                 if (const QString difference =
                         compare(Tables()[t], rows[t], readServer(server, Tables()[t]));
                     !difference.isEmpty())
-                    fail(difference + QStringLiteral("; nothing was copied"));
+                    fail(difference + QStringLiteral("; ничего не скопировано"));
             server::Exec(server, QStringLiteral("commit"));
         } catch (...) {
             PQclear(PQexec(server, "rollback"));
             throw;
         }
-        QString message = QStringLiteral("copied %1 to the server").arg(summary(rows));
+        QString message = QStringLiteral("скопировано на сервер: %1").arg(summary(rows));
         if (!leftOut.isEmpty())
-            message += QStringLiteral("; NOT copied, as the server's catalogue has no place for "
-                                      "them: %1 (from-jet copies them into a file)")
+            message += QStringLiteral("; НЕ скопировано, потому что в каталоге сервера для "
+                                      "этого нет места: %1 (это переносит в файл команда "
+                                      "from-jet)")
                            .arg(leftOut.join(QStringLiteral(", ")));
         return {true, message, notes};
     } catch (const EDatabaseError& error) {
@@ -128,7 +131,7 @@ CopyResult CopyServerToFile(PGconn* server, const QString& file) {
     const QString partial = file + QStringLiteral(".partial");
     try {
         if (const QString why = NewFileProblem(file); !why.isEmpty())
-            fail(why + QStringLiteral("; nothing was written"));
+            fail(why + QStringLiteral("; ничего не записано"));
         // One snapshot of the server for every table, read once.
         server::Exec(server, QStringLiteral("begin transaction isolation level repeatable read"));
         std::vector<Rows> rows;
@@ -147,7 +150,7 @@ CopyResult CopyServerToFile(PGconn* server, const QString& file) {
             writeChecked(target, rows);
         }
         LinkIntoPlace(partial, file);
-        return {true, QStringLiteral("copied %1 into %2").arg(summary(rows), file)};
+        return {true, QStringLiteral("скопировано в %2: %1").arg(summary(rows), file)};
     } catch (const EDatabaseError& error) {
         QFile::remove(partial);
         return {false, QString::fromStdString(error.what())};

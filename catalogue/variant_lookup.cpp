@@ -26,12 +26,12 @@ VariantLookup fromFile(const QString& isp) {
     VariantLookup lookup;
     const QString file = QDir::current().absoluteFilePath(QStringLiteral("bolti.mdb"));
     if (!QFileInfo(file).isFile()) {
-        lookup.error = QStringLiteral("Could not find file '%1'.").arg(file);
+        lookup.error = QStringLiteral("файл %1 не найден").arg(file);
         return lookup;
     }
     if (const JetHeader jet = ReadJetHeaderOf(file); jet.format != JetFormat::NotJet) {
-        lookup.error = QStringLiteral("The catalogue '%1' is a Microsoft Access file; convert it "
-                                      "with \"krepiks-catalogue from-jet\" first")
+        lookup.error = QStringLiteral("каталог %1 — файл Microsoft Access; сначала перенесите "
+                                      "его командой krepiks-catalogue from-jet")
                            .arg(file);
         return lookup;
     }

@@ -77,7 +77,7 @@ BoltDrawing DrawBuiltPart(const DrawingRequest& request, const BuiltPart& part) 
             return drawing;
         }
     }
-    drawing.error = "the views do not fit an A3 sheet at any standard scale";
+    drawing.error = "виды не помещаются на лист A3 ни в одном стандартном масштабе";
     return drawing;
 }
 

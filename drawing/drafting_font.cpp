@@ -30,7 +30,7 @@ std::string LoadDraftingFont() {
             family() = name;
             return {};
         }
-    return "the drafting font osifont is not installed (Debian package fonts-osifont)";
+    return "чертёжный шрифт osifont не установлен (пакет Debian fonts-osifont)";
 }
 
 QFont DraftingFont() {

@@ -100,7 +100,7 @@ int RunDrawingCommand(const QStringList& arguments) {
         }
     }
     if (positional.size() != (fromRecord ? 1 : 2))
-        return fail(QStringLiteral("usage:\n") + QString::fromLatin1(DrawingUsage), 2);
+        return fail(QStringLiteral("использование:\n") + QString::fromLatin1(DrawingUsage), 2);
     const QString file = QFileInfo(positional.last()).absoluteFilePath();
     // Refused before anything is built: nothing would be written anyway.
     if (!KnownDrawingFormat(file))
@@ -138,9 +138,10 @@ int RunDrawingCommand(const QStringList& arguments) {
             WriteSheetFile(drawing.sheet, file, QStringLiteral("Болт ") + designation);
         !error.isEmpty())
         return fail(error);
-    std::printf("krepiks-catalogue: wrote the drawing of %s into %s: %s, scale %s, mass %s kg\n",
-                request.bolt.isp.c_str(), file.toUtf8().constData(), drawing.sheet.format.c_str(),
-                drawing.scale.text.c_str(), MassNumber(drawing.mass).c_str());
+    std::printf(
+        "krepiks-catalogue: чертёж исполнения «%s» записан в %s: %s, масштаб %s, масса %s кг\n",
+        request.bolt.isp.c_str(), file.toUtf8().constData(), drawing.sheet.format.c_str(),
+        drawing.scale.text.c_str(), MassNumber(drawing.mass).c_str());
     return 0;
 }
 

@@ -75,7 +75,7 @@ std::string WriteDxf(const Sheet& sheet, const std::string& path) {
     DL_Dxf dxf;
     std::unique_ptr<DL_WriterA> dw(dxf.out(path.c_str(), DL_Codes::AC1015));
     if (!dw || dw->openFailed())
-        return "the DXF could not be started";
+        return "не удаётся начать запись DXF";
     dxf.writeHeader(*dw);
     dw->dxfString(9, "$DWGCODEPAGE");
     dw->dxfString(3, "ANSI_1251");

@@ -16,10 +16,10 @@ std::string WritePdf(const Sheet& sheet, QIODevice& file, const std::string& tit
     writer.setCreator(QStringLiteral("Krepiks"));
     QPainter painter;
     if (!painter.begin(&writer))
-        return "the PDF could not be started";
+        return "не удаётся начать запись PDF";
     PaintSheet(painter, sheet, writer.resolution() / 25.4);
     if (!painter.end())
-        return "the PDF could not be finished";
+        return "не удаётся закончить запись PDF";
     return {};
 }
 

@@ -69,7 +69,7 @@ QString WriteSheetFile(const Sheet& sheet, const QString& file, const QString& t
 
 std::string WriteSheetAt(const Sheet& sheet, const QString& path, const QString& title) {
     if (!KnownDrawingFormat(path))
-        return "a drawing is written only as .pdf, .svg or .dxf";
+        return "чертёж записывается только в .pdf, .svg или .dxf";
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return file.errorString().toStdString();

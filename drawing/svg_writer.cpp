@@ -16,10 +16,10 @@ std::string WriteSvg(const Sheet& sheet, QIODevice& file, const std::string& tit
     generator.setDescription(QStringLiteral("Krepiks"));
     QPainter painter;
     if (!painter.begin(&generator))
-        return "the SVG could not be started";
+        return "не удаётся начать запись SVG";
     PaintSheet(painter, sheet, UnitsPerMm);
     if (!painter.end())
-        return "the SVG could not be finished";
+        return "не удаётся закончить запись SVG";
     return {};
 }
 

@@ -39,7 +39,7 @@ Build build(const TBolt& bolt) {
     const auto& document = result.built.document;
     if (result.error.empty()) {
         if (!document || document->body().IsNull())
-            result.error = "the build made no solid";
+            result.error = "построение не дало тела";
         else if (!document->failures().empty())
             result.error =
                 document->failures().front().name + ": " + document->failures().front().reason;
@@ -105,7 +105,7 @@ VariantResult RunVariantJob(const VariantJob& job, const QString& dir, const QSt
             result.files[f] = FileOutcome::Skipped;
         } else {
             result.files[f] = FileOutcome::Failed;
-            result.error = QStringLiteral("%1 could not be created: %2")
+            result.error = QStringLiteral("%1 не удаётся создать: %2")
                                .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
         }
         ::unlink(partial.constData());

@@ -35,12 +35,12 @@ const drawing::BoltDrawing& drawingOf(const BuiltVariant& built) {
 
 bool writeDrawing(const BuiltVariant& built, const std::string& path, std::string* error) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        *error = "the drawing needs the program's painters, which this process has not started";
+        *error = "для чертежа нужны средства рисования программы, а этот процесс их не запустил";
         return false;
     }
     const drawing::BoltDrawing& sheet = drawingOf(built);
     if (!sheet.error.empty()) {
-        *error = "the drawing could not be made: " + sheet.error;
+        *error = "чертёж не сделан: " + sheet.error;
         return false;
     }
     *error =

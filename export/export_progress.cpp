@@ -49,7 +49,7 @@ void Progress::ended(const VariantJob& job, const VariantResult& result, const Q
     const QByteArray variant = QStringLiteral("%1 (id %2)").arg(job.isp).arg(job.id).toUtf8();
     if (terminal_) {
         if (failedHere) {
-            std::fprintf(out_, "\r\033[KFAILED %s: %s\n", variant.constData(),
+            std::fprintf(out_, "\r\033[KОШИБКА %s: %s\n", variant.constData(),
                          result.error.toUtf8().constData());
         }
         drawBar();
@@ -57,11 +57,11 @@ void Progress::ended(const VariantJob& job, const VariantResult& result, const Q
     }
     QStringList parts;
     if (!written.isEmpty())
-        parts << QStringLiteral("written ") + written.join(QStringLiteral(", "));
+        parts << QStringLiteral("записаны ") + written.join(QStringLiteral(", "));
     if (!skipped.isEmpty())
-        parts << QStringLiteral("skipped (already there) ") + skipped.join(QStringLiteral(", "));
+        parts << QStringLiteral("пропущены (уже есть) ") + skipped.join(QStringLiteral(", "));
     if (failedHere)
-        parts << QStringLiteral("FAILED: ") + result.error;
+        parts << QStringLiteral("ОШИБКА: ") + result.error;
     std::fprintf(out_, "[%zu/%zu] %s: %s\n", done_, total_, variant.constData(),
                  parts.join(QStringLiteral("; ")).toUtf8().constData());
     std::fflush(out_);
@@ -73,12 +73,12 @@ void Progress::drawBar() {
     const double elapsed = seconds();
     const double rate = elapsed > 0 ? done_ / elapsed : 0;
     QByteArray line = "\r\033[K[" + QByteArray(filled, '#') + QByteArray(Width - filled, '.') +
-                      "] " + QByteArray::number(qulonglong(done_)) + '/' +
-                      QByteArray::number(qulonglong(total_)) + " variants";
+                      "] готово " + QByteArray::number(qulonglong(done_)) + '/' +
+                      QByteArray::number(qulonglong(total_));
     if (done_ > 0) {
-        line += ", " + QByteArray::number(rate, 'f', 1) + "/s";
+        line += ", " + QByteArray::number(rate, 'f', 1) + " в секунду";
         if (done_ < total_)
-            line += ", about " + clock((total_ - done_) / rate) + " left";
+            line += ", осталось около " + clock((total_ - done_) / rate);
     }
     std::fputs(line.constData(), out_);
     std::fflush(out_);

@@ -56,24 +56,24 @@ QString parse(const QStringList& arguments, Options& options) {
             while (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1String("--")))
                 options.only << arguments[++i];
             if (i + 1 == first)
-                return QStringLiteral("--only needs the names of the variants");
+                return QStringLiteral("после --only нужны имена исполнений");
         } else if (argument == QLatin1String("--formats") && i + 1 < arguments.size()) {
             options.formats = arguments[++i].split(QLatin1Char(','), Qt::SkipEmptyParts);
             if (options.formats.isEmpty())
-                return QStringLiteral("--formats needs at least one format");
+                return QStringLiteral("после --formats нужен хотя бы один формат");
         } else if (argument == QLatin1String("--jobs") && i + 1 < arguments.size()) {
             bool ok = false;
             options.jobs = arguments[++i].toInt(&ok);
             if (!ok || options.jobs < 1)
-                return QStringLiteral("--jobs needs a whole number of 1 or more");
+                return QStringLiteral("после --jobs нужно целое число не меньше 1");
         } else if (argument.startsWith(QLatin1String("--")) || !options.dir.isEmpty()) {
-            return QStringLiteral("'%1' is not understood").arg(argument);
+            return QStringLiteral("непонятный аргумент «%1»").arg(argument);
         } else {
             options.dir = argument;
         }
     }
     if (options.dir.isEmpty())
-        return QStringLiteral("the folder to write into is missing");
+        return QStringLiteral("не указана папка, в которую писать");
     return {};
 }
 
@@ -113,15 +113,15 @@ void removeTemporaries(QDir dir, qint64 only = 0) {
 int RunExport(const QStringList& arguments) {
     Options options;
     if (const QString problem = parse(arguments, options); !problem.isEmpty())
-        return refuse(problem +
-                      QStringLiteral("\nusage: krepiks-catalogue export DIR [--only ISP...] "
-                                     "[--formats step,pdf,svg,dxf,stl] [--jobs N]"));
+        return refuse(problem + QStringLiteral(
+                                    "\nиспользование: krepiks-catalogue export DIR [--only ISP...] "
+                                    "[--formats step,pdf,svg,dxf,stl] [--jobs N]"));
     std::vector<int> formats;
     for (const QString& name : options.formats) {
         const int format = FindFormat(name);
         if (format < 0)
-            return refuse(QStringLiteral("'%1' is not a format this command writes (step, stl, "
-                                         "pdf, svg, dxf)")
+            return refuse(QStringLiteral("формат «%1» не поддерживается: команда пишет step, "
+                                         "stl, pdf, svg, dxf")
                               .arg(name));
         if (std::find(formats.begin(), formats.end(), format) == formats.end())
             formats.push_back(format);
@@ -133,7 +133,7 @@ int RunExport(const QStringList& arguments) {
         catalogue = ReadCurrentCatalogue(&where);
     } catch (const EDatabaseError& error) {
         return refuse(QString::fromStdString(error.what()) +
-                      QStringLiteral("; nothing was written"));
+                      QStringLiteral("; ничего не записано"));
     }
     QString templatePath;
     if (!catalogue.templatePaths.empty())
@@ -144,9 +144,9 @@ int RunExport(const QStringList& arguments) {
     const QString dirPath = QFileInfo(options.dir).absoluteFilePath();
     const QDir dir(dirPath);
     if (!QDir().mkpath(dirPath) || !QFileInfo(dirPath).isDir())
-        return refuse(QStringLiteral("%1 is not a folder that can be made").arg(dirPath));
+        return refuse(QStringLiteral("папку %1 нельзя создать").arg(dirPath));
     if (::access(QFile::encodeName(dirPath).constData(), W_OK | X_OK) != 0)
-        return refuse(QStringLiteral("%1 cannot be written into").arg(dirPath));
+        return refuse(QStringLiteral("в папку %1 нельзя писать").arg(dirPath));
     removeTemporaries(dir);
 
     std::vector<NamedVariant> named;
@@ -157,7 +157,7 @@ int RunExport(const QStringList& arguments) {
     for (const NamedVariant& variant : named)
         unknown.erase(variant.isp);
     if (!unknown.empty())
-        return refuse(QStringLiteral("%1 holds no variant named '%2'; nothing was written")
+        return refuse(QStringLiteral("%1: нет исполнения «%2»; ничего не записано")
                           .arg(where, *unknown.begin()));
 
     const ExportIndex index(dirPath);
@@ -178,7 +178,7 @@ int RunExport(const QStringList& arguments) {
                             &job.bolt.b,  &job.bolt.c,  &job.bolt.S,  &job.bolt.e};
         for (int i = 0; i < 14; ++i)
             if (!dimension(row[2 + i], fields[i]) && job.refusal.isEmpty())
-                job.refusal = QStringLiteral("the column %1 holds '%2', which is no number")
+                job.refusal = QStringLiteral("в столбце %1 «%2» — не число")
                                   .arg(VariantColumns()[2 + i], row[2 + i].toString());
         for (const int format : formats)
             job.present.push_back(QFileInfo::exists(
@@ -187,7 +187,8 @@ int RunExport(const QStringList& arguments) {
     }
 
     const bool terminal = ::isatty(STDOUT_FILENO);
-    std::printf("krepiks-catalogue export: %zu variants of %s into %s (%s), %d at a time\n",
+    std::printf("krepiks-catalogue export: исполнений: %zu; источник: %s; папка: %s; форматы: %s; "
+                "одновременно: %d\n",
                 jobs.size(), where.toUtf8().constData(), dirPath.toUtf8().constData(),
                 options.formats.join(QLatin1Char(',')).toUtf8().constData(), options.jobs);
     std::fflush(stdout);
@@ -242,9 +243,9 @@ int RunExport(const QStringList& arguments) {
     progress.close();
     if (!finished) {
         removeTemporaries(dir, ::getpid());
-        std::printf("krepiks-catalogue export: stopped after %zu of %zu variants (%zu files "
-                    "written, %zu already there, %zu variants failed) in %.1f s; run it again "
-                    "to finish\n",
+        std::printf("krepiks-catalogue export: остановлено: готово исполнений %zu из %zu (файлов "
+                    "записано: %zu, уже было: %zu, исполнений с ошибкой: %zu) за %.1f с; "
+                    "запустите снова, чтобы закончить\n",
                     progress.variantsDone(), jobs.size(), progress.written(), progress.skipped(),
                     progress.failedVariants(), progress.seconds());
         return Stopped;
@@ -261,17 +262,17 @@ int RunExport(const QStringList& arguments) {
     const bool indexWritten = index.write(index.text(jobs, results), &changed, &indexError);
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 
-    std::printf("krepiks-catalogue export: %zu files written, %zu already there and kept, %zu "
-                "variants failed, in %.1f s\n",
+    std::printf("krepiks-catalogue export: файлов записано: %zu, уже было и оставлено: %zu, "
+                "исполнений с ошибкой: %zu; за %.1f с\n",
                 progress.written(), progress.skipped(), progress.failedVariants(),
                 progress.seconds());
     if (!indexWritten) {
-        std::fprintf(stderr, "krepiks-catalogue export: %s could not be written: %s\n",
+        std::fprintf(stderr, "krepiks-catalogue export: %s не удаётся записать: %s\n",
                      index.path().toUtf8().constData(), indexError.toUtf8().constData());
         return SomeFailed;
     }
     std::printf("krepiks-catalogue export: %s %s\n", index.path().toUtf8().constData(),
-                changed ? "written" : "already up to date");
+                changed ? "записан" : "уже актуален");
     return progress.failedVariants() ? SomeFailed : 0;
 }
 

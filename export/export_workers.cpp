@@ -56,7 +56,7 @@ VariantResult decode(const QByteArray& line) {
     VariantResult result;
     const QList<QByteArray> parts = line.split('\t');
     if (parts.size() < 3)
-        return {{}, NAN, QStringLiteral("the worker's answer could not be read")};
+        return {{}, NAN, QStringLiteral("ответ рабочего процесса не прочитан")};
     double volume = NAN;
     std::from_chars(parts[0].constData(), parts[0].constData() + parts[0].size(), volume);
     result.volume = volume;
@@ -181,7 +181,7 @@ bool RunInWorkers(const std::vector<VariantJob>& jobs, const std::vector<std::si
         if (worker.pid <= 0 && !start(worker, workers, jobs, work)) {
             done(pending[next],
                  {std::vector<FileOutcome>(jobs[pending[next]].formats.size(), FileOutcome::Failed),
-                  NAN, QStringLiteral("no worker process could be started")});
+                  NAN, QStringLiteral("не запустился ни один рабочий процесс")});
             ++next;
             ++ended;
             return;
@@ -229,11 +229,13 @@ bool RunInWorkers(const std::vector<VariantJob>& jobs, const std::vector<std::si
                 if (job >= 0) {
                     const QString how =
                         WIFSIGNALED(status)
-                            ? QStringLiteral("signal %1").arg(WTERMSIG(status))
-                            : QStringLiteral("exit code %1").arg(WEXITSTATUS(status));
+                            ? QStringLiteral("сигнал %1").arg(WTERMSIG(status))
+                            : QStringLiteral("код выхода %1").arg(WEXITSTATUS(status));
                     done(static_cast<std::size_t>(job),
                          {std::vector<FileOutcome>(jobs[job].formats.size(), FileOutcome::Failed),
-                          NAN, QStringLiteral("the worker building it ended (%1)").arg(how)});
+                          NAN,
+                          QStringLiteral("рабочий процесс, строивший его, завершился (%1)")
+                              .arg(how)});
                     ++ended;
                     give(worker);
                 }

@@ -45,7 +45,7 @@ TEST(CatalogueCopy, IntoAnEmptyServerAndBackOutKeepingEveryValueAndOverwritingNo
 
     const CommandRun in = RunCopy(environment, {"to-server", folder.file()});
     ASSERT_EQ(in.exitCode, 0) << in.output.toStdString();
-    EXPECT_TRUE(in.output.contains("12 rows of Размеры")) << in.output.toStdString();
+    EXPECT_TRUE(in.output.contains("«Размеры» (строк: 12)")) << in.output.toStdString();
     EXPECT_EQ(server.scalar("select count(*) from Размеры"), "12");
     // Keys as in the file (one was deleted there), values to the last bit, no value kept empty.
     EXPECT_EQ(server.scalar("select string_agg(id::text, ',' order by id) from Размеры"),
@@ -61,7 +61,7 @@ TEST(CatalogueCopy, IntoAnEmptyServerAndBackOutKeepingEveryValueAndOverwritingNo
     // A second copy finds the tables there and changes nothing.
     const CommandRun again = RunCopy(environment, {"to-server", folder.file()});
     EXPECT_EQ(again.exitCode, 1);
-    EXPECT_TRUE(again.output.contains("already holds")) << again.output.toStdString();
+    EXPECT_TRUE(again.output.contains("уже есть таблица")) << again.output.toStdString();
     EXPECT_EQ(server.scalar("select count(*) from Размеры"), "13");
 
     const QString copy = folder.folder() + "/copy/bolti.mdb";
@@ -72,7 +72,7 @@ TEST(CatalogueCopy, IntoAnEmptyServerAndBackOutKeepingEveryValueAndOverwritingNo
     ASSERT_FALSE(written.isEmpty());
     const CommandRun overwrite = RunCopy(environment, {"from-server", copy});
     EXPECT_EQ(overwrite.exitCode, 1);
-    EXPECT_TRUE(overwrite.output.contains("exists already")) << overwrite.output.toStdString();
+    EXPECT_TRUE(overwrite.output.contains("уже существует")) << overwrite.output.toStdString();
     EXPECT_EQ(Bytes(copy), written);
 
     // The written file is a catalogue the program reads: same rows, same values.
@@ -101,6 +101,6 @@ TEST(CatalogueCopy, AFileTheServerCannotHoldLeavesTheServerEmpty) {
     noService.insert("HOME", folder.folder());
     const CommandRun unnamed = RunCopy(noService, {"to-server", folder.file()});
     EXPECT_EQ(unnamed.exitCode, 1);
-    EXPECT_TRUE(unnamed.output.contains("no PostgreSQL connection service \"krepiks\""))
+    EXPECT_TRUE(unnamed.output.contains("служба подключения PostgreSQL «krepiks» не задана"))
         << unnamed.output.toStdString();
 }

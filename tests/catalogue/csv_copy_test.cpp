@@ -121,7 +121,7 @@ TEST(CsvCopy, TheCatalogueGoesOutAndComesBackToTheLastBit) {
     const QByteArray written = Bytes(copy);
     const CommandRun again = Catalogue({"from-csv", csv, copy});
     EXPECT_EQ(again.exitCode, 1);
-    EXPECT_TRUE(again.output.contains("exists already")) << again.output.toStdString();
+    EXPECT_TRUE(again.output.contains("уже существует")) << again.output.toStdString();
     EXPECT_EQ(Bytes(copy), written);
     const CommandRun outAgain = Catalogue({"to-csv", csv});
     EXPECT_EQ(outAgain.exitCode, 1);
@@ -158,28 +158,30 @@ TEST(CsvCopy, TheFirstBadCellRefusesTheWholeFileByLineAndColumn) {
         const char* where;
         const char* why;
     } cases[] = {
-        {"zero", header + good + twoLines + "0\r\n", "line 4, column 16 (P)", "Нуль недопустим!"},
-        {"negative", header + good + twoLines + "-14.38\r\n", "line 4, column 16 (P)",
+        {"zero", header + good + twoLines + "0\r\n", "строка 4, столбец 16 (P)",
+         "Нуль недопустим!"},
+        {"negative", header + good + twoLines + "-14.38\r\n", "строка 4, столбец 16 (P)",
          "Параметр не может быть отрицательным!"},
         {"no number", header + good + "3,M10,8.6,10,7,15.2,0.4,abc,60,30,6,30,45,45,16,17.77\r\n",
-         "line 3, column 8 (H)", "Ошибка ввода данных!"},
+         "строка 3, столбец 8 (H)", "Ошибка ввода данных!"},
         {"empty dimension", header + good + "3,M10,8.6,,7,15.2,0.4,6.4,60,30,6,30,45,45,16,1\r\n",
-         "line 3, column 4 (D)", "Ошибка ввода данных!"},
+         "строка 3, столбец 4 (D)", "Ошибка ввода данных!"},
         {"thousands separator",
          header + "3,M10,\"8,600.5\",10,7,15.2,0.4,6,60,30,6,30,45,45,16,1\r\n",
-         "line 2, column 3 (C)", "Ошибка ввода данных!"},
-        {"repeated key", header + good + good, "line 3, column 1 (A)", "earlier row"},
+         "строка 2, столбец 3 (C)", "Ошибка ввода данных!"},
+        {"repeated key", header + good + good, "строка 3, столбец 1 (A)", "в строке выше"},
         {"name too long",
          header + "1," + QByteArray(151, 'x') + ",5.2,6,4.2,9.5,0.25,4,40,20,4,30,45,45,10,11\r\n",
-         "line 2, column 2 (B)", "150"},
-        {"short row", header + good + "2,M8,6.9\r\n", "line 3", "3 fields"},
+         "строка 2, столбец 2 (B)", "150"},
+        {"short row", header + good + "2,M8,6.9\r\n", "строка 3", "полей: 3"},
         {"unknown column", "id,isp,d0,d1,d2,D,R,K,L,L2,L3,a,b,c,S,e,colour\r\n",
-         "line 1, column 17 (Q)", "colour"},
-        {"missing column", "id,isp,d0,d1,d2,D,R,K,L,L2,L3,a,b,c,S\r\n", "line 1", "'e'"},
+         "строка 1, столбец 17 (Q)", "colour"},
+        {"missing column", "id,isp,d0,d1,d2,D,R,K,L,L2,L3,a,b,c,S\r\n", "строка 1",
+         "в заголовке нет столбца «e»"},
         {"stray quote", header + "1,M6\"x40,5.2,6,4.2,9.5,0.25,4,40,20,4,30,45,45,10,11\r\n",
-         "line 2, column 2 (B)", "quote"},
+         "строка 2, столбец 2 (B)", "кавычка"},
         {"not UTF-8", header + "1,\xcc\xe5\xf2\xf0,5.2,6,4.2,9.5,0.25,4,40,20,4,30,45,45,10,11\r\n",
-         "line 2", "UTF-8"},
+         "строка 2", "UTF-8"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

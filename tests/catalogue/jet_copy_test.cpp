@@ -168,8 +168,9 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     QDir().mkpath(dir.filePath("new"));
     const ProgramRun run = FromJet(jet, copy);
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("Krepiks can open")) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("3 rows of Размеры, 1 rows of swApp, 2 rows of Поставщики"))
+    EXPECT_TRUE(run.output.contains("Крепикс может открыть")) << run.output.toStdString();
+    EXPECT_TRUE(
+        run.output.contains("«Размеры» (строк: 3), «swApp» (строк: 1), «Поставщики» (строк: 2)"))
         << run.output.toStdString();
 
     // Every double to the last bit, NULL apart from empty, keys and their order kept.
@@ -227,7 +228,7 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     }();
     const ProgramRun again = FromJet(jet, copy);
     EXPECT_EQ(again.exitCode, 1);
-    EXPECT_TRUE(again.output.contains("exists already")) << again.output.toStdString();
+    EXPECT_TRUE(again.output.contains("уже существует")) << again.output.toStdString();
     QFile f(copy);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), kept);
@@ -237,7 +238,7 @@ TEST(JetCopy, AnOfficeCatalogueComesOverWholeAndKrepiksCanOpenIt) {
     ASSERT_TRUE(QFile::link(dir.filePath("nowhere.mdb"), taken));
     const ProgramRun raced = FromJet(jet, taken);
     EXPECT_EQ(raced.exitCode, 1) << raced.output.toStdString();
-    EXPECT_TRUE(raced.output.contains("nothing was written")) << raced.output.toStdString();
+    EXPECT_TRUE(raced.output.contains("ничего не записано")) << raced.output.toStdString();
     EXPECT_TRUE(QFileInfo(taken).isSymLink());
     EXPECT_EQ(QDir(dir.filePath("new")).entryList(QDir::Files | QDir::System),
               (QStringList{"bolti.mdb", "taken.mdb"}));
@@ -258,11 +259,12 @@ TEST(JetCopy, ToServerCarriesTheCatalogueToTheBitAndNamesWhatItLeavesOut) {
 
     const ProgramRun run = RunProgram(KREPIKS_CATALOGUE_COMMAND, {"to-server", jet}, environment);
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("3 rows of Размеры, 1 rows of swApp to the server"))
+    EXPECT_TRUE(
+        run.output.contains("скопировано на сервер: «Размеры» (строк: 3), «swApp» (строк: 1)"))
         << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("NOT copied") &&
-                run.output.contains("table Поставщики (2 rows)") &&
-                run.output.contains("column материал of Размеры"))
+    EXPECT_TRUE(run.output.contains("НЕ скопировано") &&
+                run.output.contains("таблица «Поставщики» (строк: 2)") &&
+                run.output.contains("столбец материал таблицы «Размеры»"))
         << run.output.toStdString();
 
     EXPECT_EQ(server.scalar("select string_agg(id || ':' || coalesce(isp, 'null'), ',' order by "
@@ -322,7 +324,7 @@ TEST(JetCopy, ACopyKrepiksCannotOpenIsKeptAndSaysWhy) {
         Save(jet, WriteJet4(c.tables));
         const ProgramRun run = FromJet(jet, copy);
         EXPECT_EQ(run.exitCode, 3) << run.output.toStdString();
-        EXPECT_TRUE(run.output.contains("Krepiks cannot open")) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains("Крепикс не может открыть")) << run.output.toStdString();
         EXPECT_TRUE(run.output.contains(c.reason)) << run.output.toStdString();
         EXPECT_TRUE(QFile::exists(copy));
     }
@@ -392,12 +394,12 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
         if (what == "Jet 3" || what == "ACE" || what == "encrypted" || what == "with a password") {
             EXPECT_TRUE(run.output.contains(what == "Jet 3"       ? "Access 97 (Jet 3)"
                                             : what == "ACE"       ? "ACE, .accdb"
-                                            : what == "encrypted" ? "is encrypted"
-                                                                  : "database password"))
+                                            : what == "encrypted" ? "зашифрован"
+                                                                  : "паролем базы данных"))
                 << run.output.toStdString();
         }
         if (what == "Jet named, ACE numbered") {
-            EXPECT_TRUE(run.output.contains(jet + " is not a Microsoft Access (Jet) file"))
+            EXPECT_TRUE(run.output.contains(jet + " — не файл Microsoft Access (Jet)"))
                 << run.output.toStdString();
         }
         // Where the file ends, and in which page or before which it needs.
@@ -405,23 +407,23 @@ TEST(JetCopy, DamagedAndForeignFilesAreRefusedByNameWithNothingLeft) {
             const qint64 page = bytes.size() / 4096;
             EXPECT_TRUE(run.output.contains(
                 bytes.size() % 4096
-                    ? QString("%1 cannot be read: it ends at byte %2, inside page %3: the file "
-                              "is damaged or incomplete; nothing was written")
+                    ? QString("%1 не читается: файл обрывается на байте %2, внутри страницы %3: "
+                              "он повреждён или неполон; ничего не записано")
                           .arg(jet)
                           .arg(bytes.size())
                           .arg(page)
-                    : QString("%1 cannot be read: it ends at byte %2, before page ")
+                    : QString("%1 не читается: файл обрывается на байте %2, перед страницей ")
                           .arg(jet)
                           .arg(bytes.size())))
                 << run.output.toStdString();
         }
         if (what == "cut to its first page") {
-            EXPECT_TRUE(run.output.contains("ends at byte 4096, before page 2: the file is "
-                                            "damaged or incomplete"))
+            EXPECT_TRUE(run.output.contains("обрывается на байте 4096, перед страницей 2: он "
+                                            "повреждён или неполон"))
                 << run.output.toStdString();
         }
         if (what.startsWith("random")) {
-            EXPECT_TRUE(run.output.contains("damaged")) << run.output.toStdString();
+            EXPECT_TRUE(run.output.contains("поврежд")) << run.output.toStdString();
         }
     }
     EXPECT_GE(refused, 10 + 6);
@@ -448,10 +450,10 @@ TEST(JetCopy, AStaleCountOfRowsLosesNothingAndIsSaidInOneLine) {
     } cases[] = {
         {"a catalogue counting more, with a deleted table's row",
          {false, {}, 9, true},
-         "the table «MSysObjects» stores a count of 9 rows; it holds 3"},
+         "в таблице «MSysObjects» записано число строк 9, а их в ней 3"},
         {"a catalogue counting fewer",
          {false, {}, 2, false},
-         "the table «MSysObjects» stores a count of 2 rows; it holds 3"},
+         "в таблице «MSysObjects» записано число строк 2, а их в ней 3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -467,12 +469,12 @@ TEST(JetCopy, AStaleCountOfRowsLosesNothingAndIsSaidInOneLine) {
         ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
         const QStringList lines = run.output.split('\n', Qt::SkipEmptyParts);
         for (const QString& note :
-             {QString("the table «Размеры» stores a count of 7 rows; it holds 2"),
-              QString("the table «swApp» stores a count of 0 rows; it holds 1"), c.catalogueNote})
+             {QString("в таблице «Размеры» записано число строк 7, а их в ней 2"),
+              QString("в таблице «swApp» записано число строк 0, а их в ней 1"), c.catalogueNote})
             EXPECT_TRUE(lines.contains("krepiks-catalogue: " + note))
                 << note.toStdString() << " in\n"
                 << run.output.toStdString();
-        EXPECT_TRUE(run.output.contains("2 rows of Размеры, 1 rows of swApp"))
+        EXPECT_TRUE(run.output.contains("«Размеры» (строк: 2), «swApp» (строк: 1)"))
             << run.output.toStdString();
         EXPECT_EQ(Column(copy, "select id || ':' || isp from \"Размеры\" order by id"),
                   (std::vector<QVariant>{"1:М6", "3:М8"}));
@@ -503,8 +505,8 @@ TEST(JetCopy, RowsTheReaderPassesOverAreMissedByNameWithNothingWritten) {
         int page;
         QString message;
     } cases[] = {
-        {5, "table Размеры: 2 rows could be read of the 3 it holds; nothing was written"},
-        {3, "the file's catalogue of tables lists 2 of its 3 objects; nothing was written"},
+        {5, "таблица «Размеры»: прочитано строк 2 из 3; ничего не записано"},
+        {3, "в каталоге таблиц файла найдено объектов: 2 из 3; ничего не записано"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page);
@@ -512,7 +514,7 @@ TEST(JetCopy, RowsTheReaderPassesOverAreMissedByNameWithNothingWritten) {
         Save(jet, misplaced(c.page));
         const ProgramRun run = FromJet(jet, dir.filePath("new.mdb"));
         EXPECT_EQ(run.exitCode, 1) << run.output.toStdString();
-        EXPECT_TRUE(run.output.contains(jet + " cannot be read: " + c.message))
+        EXPECT_TRUE(run.output.contains(jet + " не читается: " + c.message))
             << run.output.toStdString();
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"old.mdb"});
     }
@@ -525,11 +527,10 @@ TEST(JetCopy, WhatIsNoFileOrNoPlaceForOneIsNamedForWhatItIs) {
     const struct {
         QString from, to, message;
     } cases[] = {
-        {dir.path(), "new.mdb", dir.path() + " is a folder; nothing was written"},
-        {"/dev/zero", "new.mdb", "/dev/zero is a device, not a regular file; nothing was written"},
+        {dir.path(), "new.mdb", dir.path() + " — папка; ничего не записано"},
+        {"/dev/zero", "new.mdb", "/dev/zero — устройство, а не обычный файл; ничего не записано"},
         // Named as given, not as the copy's own file beside it would be.
-        {jet, "nodir/new.mdb",
-         "nodir/new.mdb cannot be created: the folder nodir does not exist; nothing was written"},
+        {jet, "nodir/new.mdb", "nodir/new.mdb нельзя создать: папки nodir нет; ничего не записано"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message.toStdString());

@@ -80,13 +80,13 @@ TEST_F(LibmdbLayout, FieldsFoundAtOtherOffsetsStopTheReaderWithWhatDiffers) {
     ASSERT_TRUE(mdb_read_catalog(mdb_, MDB_TABLE));
     std::memcpy(shifted.get(), mdb_, sizeof(MdbHandle));
     shifted->num_catalog += 1;
-    EXPECT_EQ(CatalogueLayoutMismatch(shifted.get()), "the catalogue's count is not its length");
+    EXPECT_EQ(CatalogueLayoutMismatch(shifted.get()), "число записей каталога не равно его длине");
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb_->catalog, 0));
     auto* other = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb_->catalog, 1));
     MdbTableDef* table = mdb_read_table(entry);
     ASSERT_NE(table, nullptr);
     ASSERT_TRUE(mdb_read_columns(table));
-    EXPECT_EQ(TableLayoutMismatch(other, table), "a table does not point to its catalogue entry");
+    EXPECT_EQ(TableLayoutMismatch(other, table), "таблица не указывает на свою запись каталога");
     mdb_free_tabledef(table);
 }
 

@@ -220,7 +220,7 @@ TEST_F(Package, ItsProgramsBuildTheBoltFromTheMenuLauncherAndCopyACatalogue) {
         usr + "/bin/krepiks-catalogue",
         {QStringLiteral("from-jet"), jet.fileName(), work_.filePath(QStringLiteral("new.mdb"))},
         environment);
-    EXPECT_TRUE(copied.contains("Krepiks can open")) << copied.toStdString();
+    EXPECT_TRUE(copied.contains("Крепикс может открыть")) << copied.toStdString();
 }
 
 } // namespace

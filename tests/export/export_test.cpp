@@ -118,7 +118,7 @@ TEST(Export, TheSampleCatalogueIntoAnEmptyFolderThenAgainWritingNothing) {
     const QString dir = folder.folder() + "/library";
     const CommandRun first = Export({dir, "--formats", "step,stl", "--jobs", "2"});
     ASSERT_EQ(first.exitCode, 0) << first.output.toStdString();
-    EXPECT_TRUE(first.output.contains("24 files written, 0 already there"))
+    EXPECT_TRUE(first.output.contains("файлов записано: 24, уже было и оставлено: 0,"))
         << first.output.toStdString();
 
     const auto index = Index(dir);
@@ -150,10 +150,10 @@ TEST(Export, TheSampleCatalogueIntoAnEmptyFolderThenAgainWritingNothing) {
     }();
     const CommandRun second = Export({dir, "--formats", "step,stl"});
     ASSERT_EQ(second.exitCode, 0) << second.output.toStdString();
-    EXPECT_TRUE(second.output.contains("0 files written, 24 already there"))
+    EXPECT_TRUE(second.output.contains("файлов записано: 0, уже было и оставлено: 24,"))
         << second.output.toStdString();
-    EXPECT_EQ(second.output.count("skipped (already there)"), 12) << second.output.toStdString();
-    EXPECT_TRUE(second.output.contains("index.csv already up to date"));
+    EXPECT_EQ(second.output.count("пропущены (уже есть)"), 12) << second.output.toStdString();
+    EXPECT_TRUE(second.output.contains("index.csv уже актуален"));
     QFile file(dir + "/index.csv");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), indexBefore);
@@ -183,7 +183,7 @@ TEST(Export, ARunStoppedOrKilledMidwayLeavesWholeFilesAndAResumeFinishesIt) {
         seen += run.readAll();
         if (signal == SIGINT) {
             EXPECT_EQ(run.exitCode(), 130) << seen.toStdString();
-            EXPECT_TRUE(seen.contains("stopped after")) << seen.toStdString();
+            EXPECT_TRUE(seen.contains("остановлено: готово исполнений")) << seen.toStdString();
             EXPECT_EQ(Leftovers(dir), QStringList()) << "Ctrl-C leaves no temporary file";
         }
         const QStringList written = Files(dir).filter(QRegularExpression("\\.step$"));
@@ -197,8 +197,9 @@ TEST(Export, ARunStoppedOrKilledMidwayLeavesWholeFilesAndAResumeFinishesIt) {
 
     const CommandRun resumed = Export({dir, "--jobs", "2"});
     ASSERT_EQ(resumed.exitCode, 0) << resumed.output.toStdString();
-    EXPECT_TRUE(resumed.output.contains("already there and kept"));
-    EXPECT_FALSE(resumed.output.contains(" 0 already there")) << resumed.output.toStdString();
+    EXPECT_TRUE(resumed.output.contains("уже было и оставлено: "));
+    EXPECT_FALSE(resumed.output.contains("уже было и оставлено: 0,"))
+        << resumed.output.toStdString();
     EXPECT_EQ(Leftovers(dir), QStringList()) << "the killed run's temporary files are gone";
     const auto index = Index(dir);
     ASSERT_EQ(index.size(), std::size_t(total));
@@ -247,9 +248,9 @@ TEST(Export, AVariantTheCadProgramRefusesFailsAloneAndNothingIsDoneWithoutACatal
     const QString dir = folder.folder() + "/library";
     const CommandRun run = Export({dir, "--jobs", "2"});
     EXPECT_EQ(run.exitCode, 2) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QRegularExpression("M8x50 \\(id 2\\): FAILED: .+")))
+    EXPECT_TRUE(run.output.contains(QRegularExpression("M8x50 \\(id 2\\): ОШИБКА: .+")))
         << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("22 files written")) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("файлов записано: 22,")) << run.output.toStdString();
     EXPECT_FALSE(QFile::exists(dir + "/M8x50.step"));
     EXPECT_TRUE(QFile::exists(dir + "/M10x60.step"));
     const auto index = Index(dir);
@@ -264,14 +265,15 @@ TEST(Export, AVariantTheCadProgramRefusesFailsAloneAndNothingIsDoneWithoutACatal
     // Nothing can be done: a format it does not write, a folder that is a file, no catalogue.
     const CommandRun unknown = Export({folder.folder() + "/other", "--formats", "step,iges"});
     EXPECT_EQ(unknown.exitCode, 1);
-    EXPECT_TRUE(unknown.output.contains("'iges' is not a format")) << unknown.output.toStdString();
+    EXPECT_TRUE(unknown.output.contains("формат «iges» не поддерживается"))
+        << unknown.output.toStdString();
     EXPECT_FALSE(QFile::exists(folder.folder() + "/other"));
     const CommandRun notFolder = Export({folder.file()});
     EXPECT_EQ(notFolder.exitCode, 1) << notFolder.output.toStdString();
     QFile::remove(folder.file());
     const CommandRun none = Export({folder.folder() + "/other"});
     EXPECT_EQ(none.exitCode, 1);
-    EXPECT_TRUE(none.output.contains("Could not find file")) << none.output.toStdString();
+    EXPECT_TRUE(none.output.contains("bolti.mdb не найден")) << none.output.toStdString();
 }
 
 TEST(Export, DrawingsAreTheDrawingCommandsSheetsWhateverUnitTheTemplateModelsIn) {
@@ -279,7 +281,7 @@ TEST(Export, DrawingsAreTheDrawingCommandsSheetsWhateverUnitTheTemplateModelsIn)
     const QString dir = folder.folder() + "/library";
     const CommandRun run = Export({dir, "--only", "M6x40", "M24x130", "--formats", "pdf,svg,dxf"});
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains("6 files written")) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("файлов записано: 6,")) << run.output.toStdString();
     const auto read = [](const QString& path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
