@@ -12,8 +12,15 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # XWayland listens where every X server does; the folder is the machine's, made as X makes it.
 [[ -d /tmp/.X11-unix ]] || mkdir -m 1777 /tmp/.X11-unix 2>/dev/null || true
 socket=krepiks-wayland
+# weston 10 takes its backend and shell by file name, later versions by name, as --help says.
+help=$(weston --help 2>&1 || true)
+if [[ $help == *headless-backend.so* ]]; then
+  backend=headless-backend.so shell=kiosk-shell.so
+else
+  backend=headless shell=kiosk
+fi
 setpriv --pdeathsig TERM -- \
-  weston --backend=headless-backend.so --shell=kiosk-shell.so --xwayland --idle-time=0 \
+  weston --backend="$backend" --shell="$shell" --xwayland --idle-time=0 \
   --socket="$socket" --log="$dir/weston.log" >/dev/null 2>&1 &
 server=$!
 # weston says which X display its XWayland took once it listens there.
@@ -33,4 +40,11 @@ done
 
 export WAYLAND_DISPLAY=$socket DISPLAY=$display XDG_SESSION_TYPE=wayland LIBGL_ALWAYS_SOFTWARE=1
 unset QT_QPA_PLATFORM XAUTHORITY
-run_command "$@"
+status=0
+"$@" || status=$?
+# A failure may be the compositor's: its log says whether it, or XWayland, went away.
+if ((status != 0)); then
+  echo "weston's log:" >&2
+  cat "$dir/weston.log" >&2 || true
+fi
+exit "$status"
