@@ -15,15 +15,19 @@ socket=krepiks-wayland
 # weston 10 takes its backend and shell by file name, later versions by name, as --help says.
 # The shell: weston 14's kiosk shell crashes now and then as an XWayland window comes up (8
 # runs in 12 here), its desktop shell does not; under weston 10's desktop shell Krepiks never
-# comes up.
+# comes up. The desktop shell comes without its lock screen, start-up fade, panel and
+# on-screen keyboard: with them a window now and then never showed.
 help=$(weston --help 2>&1 || true)
+: >"$dir/weston.ini"
 if [[ $help == *headless-backend.so* ]]; then
   backend=headless-backend.so shell=kiosk-shell.so
 else
   backend=headless shell=desktop
+  printf '%s\n' '[shell]' 'locking=false' 'startup-animation=none' 'panel-position=none' \
+    '[input-method]' 'path=' >"$dir/weston.ini"
 fi
 setpriv --pdeathsig TERM -- \
-  weston --backend="$backend" --shell="$shell" --xwayland --idle-time=0 \
+  weston --config="$dir/weston.ini" --backend="$backend" --shell="$shell" --xwayland --idle-time=0 \
   --socket="$socket" --log="$dir/weston.log" >/dev/null 2>&1 &
 server=$!
 # weston says which X display its XWayland took once it listens there.
