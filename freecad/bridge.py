@@ -58,6 +58,11 @@ def new_document(key, label, template):
     doc.Label = label
     bodies = [o for o in doc.Objects if o.TypeId == "PartDesign::Body"]
     body = bodies[0] if bodies else doc.addObject("PartDesign::Body", "Body")
+    if hasattr(body, "AllowCompound"):
+        # FreeCAD 1.0 would otherwise keep one solid of a feature's result and drop the rest
+        # without a word; kept whole, a result of several solids is refused below, as 0.20
+        # refuses it itself.
+        body.AllowCompound = True
     _docs[key] = (doc, body)
     if App.GuiUp:
         import FreeCADGui as Gui
@@ -122,6 +127,11 @@ def _made(key, feature):
     return feature.Name
 
 
+def _made_well(o):
+    # A body feature must leave one solid.
+    return o.isValid() and len(getattr(o, "Shape", Part.Shape()).Solids) <= 1
+
+
 def recompute(key):
     # One recompute for everything sent since the last, then each feature made since is
     # checked, in the order made.
@@ -129,7 +139,7 @@ def recompute(key):
     made, _unchecked[key] = _unchecked.get(key, []), []
     doc.recompute()
     for feature in made:
-        if not feature.isValid():
+        if not _made_well(feature):
             raise RuntimeError("FreeCAD could not make %s" % feature.Label)
     _built[key] = doc.UndoCount
 
@@ -174,7 +184,7 @@ def describe(key):
     # and validity.
     doc, body = _docs[key]
     lines = ["gui\t%d" % (1 if App.GuiUp else 0)]
-    lines += ["%s\t%s\t%s\t%d" % (o.Name, o.TypeId, o.Label, 1 if o.isValid() else 0)
+    lines += ["%s\t%s\t%s\t%d" % (o.Name, o.TypeId, o.Label, 1 if _made_well(o) else 0)
               for o in body.Group]
     # Where each sketch lies: the normal of its plane.
     for o in body.Group:

@@ -9,12 +9,21 @@
 # package lists are refreshed on every run. The clone's files are copied into it (its own
 # build folder stays there), so the clone itself is never written from inside.
 #
-# Needs root (sudo otherwise). Everything inside runs in mount and PID namespaces of its own:
-# the mounts and every process started in the system (D-Bus, PostgreSQL, weston, FreeCAD)
-# end with this script however it ends, killed included.
+# With --prepare as its first argument it stops once the system is made, its packages are
+# refreshed and the install script has run: the part that waits on the network, which the
+# test command starts early beside the Debian 12 build.
+#
+# Needs root (sudo otherwise). Everything runs in mount and PID namespaces of its own, made
+# again for each step: the mounts and every process started in the system (debootstrap's,
+# D-Bus, PostgreSQL, weston, FreeCAD) end with this script however it ends, killed included.
 set -euo pipefail
 if [[ $(id -u) -ne 0 ]]; then
   exec sudo --preserve-env=KREPIKS_TEST_CACHE,KREPIKS_DEBIAN_MIRROR -- "$0" "$@"
+fi
+prepare=false
+if [[ ${1:-} == --prepare ]]; then
+  prepare=true
+  shift
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${KREPIKS_TEST_CACHE:-/var/cache/krepiks-test}
@@ -39,10 +48,31 @@ sweep() {
 }
 sweep
 
+# Runs a command in namespaces that end with it, and it with this script, however it ends.
+isolated() {
+  setpriv --pdeathsig KILL -- unshare --mount --pid --fork --kill-child --propagation private "$@" &
+  child=$!
+  trap 'kill -KILL "$child" 2>/dev/null || true' EXIT
+  trap 'exit 143' TERM INT HUP
+  local status=0
+  wait "$child" || status=$?
+  trap - EXIT TERM INT HUP
+  return "$status"
+}
+
 if [[ ! -e $system/.krepiks-made ]]; then
   command -v debootstrap >/dev/null || "$root/tools/install-deps.sh"
-  rm -rf --one-file-system "$system.new" "$system"
-  debootstrap --variant=minbase --include=git,ca-certificates trixie "$system.new" "$mirror"
+  # A download cut off halfway is tried again, from the start.
+  for try in 1 2 3; do
+    rm -rf --one-file-system "$system.new" "$system"
+    if isolated -- debootstrap --variant=minbase --include=git,ca-certificates trixie \
+      "$system.new" "$mirror"; then
+      break
+    fi
+    ((try < 3)) || exit 1
+    echo "debian13.sh: debootstrap failed, trying again" >&2
+    sweep
+  done
   touch "$system.new/.krepiks-made"
   mv "$system.new" "$system"
 fi
@@ -52,6 +82,8 @@ deb $mirror trixie-updates main
 deb ${mirror%/debian}/debian-security trixie-security main
 EOF
 cp /etc/resolv.conf "$system/etc/resolv.conf"
+# A mirror that drops a connection now and then fails no step.
+printf 'Acquire::Retries "5";\n' >"$system/etc/apt/apt.conf.d/80krepiks-retries"
 
 work=$system/root/krepiks
 mkdir -p "$work"
@@ -59,15 +91,16 @@ find "$work" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf --one-file-syste
 git -C "$root" ls-files -z --cached --others --exclude-standard |
   tar -C "$root" --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -C "$work" --no-same-owner -xf -
 
-# Inside: the user's steps. The copy is made a repository of its own for the package
-# command, which takes the clone's files from git.
-inside='
-set -euo pipefail
-cd /root/krepiks
-git init -q . && git add -A
+# Inside: the user's steps, first those that bring the system up to date. The copy is made a
+# repository of its own for the package command, which takes the clone's files from git.
+refresh='
 apt-get update -qq
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq upgrade >/dev/null
 tools/install-deps.sh
+'
+# shellcheck disable=SC2016
+inside='
+git init -q . && git add -A
 # D-Bus and Qt want the machine id an installed system has.
 [[ -s /etc/machine-id ]] || dbus-uuidgen --ensure=/etc/machine-id
 tools/build.sh
@@ -84,8 +117,12 @@ DEBIAN_FRONTEND=noninteractive apt-get -y -qq purge krepiks >/dev/null
 dbus-run-session -- ctest --test-dir build --output-on-failure -L package "$@" || status=$?
 exit "$status"
 '
+if $prepare; then
+  inside=''
+fi
+status=0
 # shellcheck disable=SC2016
-unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
+isolated -- bash -c '
 set -euo pipefail
 system=$1
 shift
@@ -98,14 +135,11 @@ chmod 755 "$system/run"
 chroot "$system" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   bash -c "$@"
-' debian13 "$system" "$inside" debian13 -j"$(nproc)" "$@" &
-child=$!
-# A signal here ends the namespaces with everything in them.
-trap 'kill -KILL "$child" 2>/dev/null || true' EXIT
-trap 'exit 143' TERM INT
-status=0
-wait "$child" || status=$?
-trap - EXIT
-mkdir -p "$root/build/debian13"
-cp "$work"/build/package/krepiks_*.deb "$root/build/debian13/" 2>/dev/null || true
+' debian13 "$system" "set -euo pipefail; cd /root/krepiks; $refresh$inside" debian13 -j"$(nproc)" "$@" || status=$?
+if $prepare; then
+  echo "debian13.sh: the system is made and up to date ($SECONDS s)"
+else
+  mkdir -p "$root/build/debian13"
+  cp "$work"/build/package/krepiks_*.deb "$root/build/debian13/" 2>/dev/null || true
+fi
 exit "$status"

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config ccache
+  build-essential cmake g++ make pkg-config ccache
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libjpeg62-turbo-dev libsqlite3-dev sqlite3 libpq-dev postgresql
   libocct-foundation-dev libocct-modeling-data-dev libocct-modeling-algorithms-dev

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package build/package/krepiks_<version>_<arch>.deb from this clone with
-# Debian's own tools, then has lintian check it, failing on an error. Installs what is
-# missing first.
+# Debian's own tools, then has lintian check it, failing on an error or a warning. Installs
+# what is missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
@@ -26,5 +26,5 @@ if ((${#packages[@]} != 1)); then
   echo "package.sh: expected one package in $out" >&2
   exit 1
 fi
-lintian --fail-on error --display-info "${packages[0]}"
+lintian --fail-on error,warning --display-info "${packages[0]}"
 echo "Package: ${packages[0]}"

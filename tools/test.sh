@@ -2,7 +2,9 @@
 # Installs what is missing, builds, and runs every test on Qt's offscreen platform: the
 # normal build and the Debian package made from it, then the same suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time
-# each. Prints how long each stage took.
+# each; last, all of it but the sanitizers and fuzzing in a Debian 13 system
+# (tools/debian13.sh), whose making and package download run beside the Debian 12 stages.
+# Prints how long each stage took.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -31,23 +33,48 @@ counted() {
   "$@" 2>&1 | tee "$log"
   local code=${PIPESTATUS[0]}
   set -e
+  count "$log"
+  rm -f "$log"
+  return "$code"
+}
+# Adds the summaries of every ctest run in a log to the closing line.
+count() {
   local line
   while read -r line; do
     if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
       failed=$((failed + BASH_REMATCH[1]))
       passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
     fi
-  done < <(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log")
-  rm -f "$log"
-  return "$code"
+  done < <(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$1")
 }
 # ctest inside a private session bus, so tests never touch the developer's own.
 suite() {
   counted dbus-run-session -- ctest "$@"
 }
-trap report EXIT
+# The Debian 13 jobs run in the background, so that a signal here is acted on at once; they
+# are ended with the command, and end their system's mounts and processes themselves
+# (setpriv: also when this command is killed outright).
+debian13_jobs=()
+debian13_logs=$(mktemp -d)
+finish() {
+  local code=$?
+  if ((${#debian13_jobs[@]})); then
+    kill -TERM "${debian13_jobs[@]}" 2>/dev/null || true
+    wait "${debian13_jobs[@]}" 2>/dev/null || true
+  fi
+  rm -rf "$debian13_logs"
+  report
+  exit "$code"
+}
+# No trap on TERM: one would wait for a running Debian 12 stage to end; bash runs this on
+# the signal at once.
+trap finish EXIT
 
 stage "installs" "$root/tools/install-deps.sh"
+# Network-bound: making the Debian 13 system and bringing its packages up to date.
+debian13_began=$(date +%s)
+setpriv --pdeathsig TERM -- "$root/tools/debian13.sh" --prepare >"$debian13_logs/prepare" 2>&1 &
+debian13_jobs+=($!)
 # Seconds: every C and C++ file as the committed .clang-format lays it out.
 stage "format check" "$root/tools/check-format.sh"
 stage "normal build" "$root/tools/build.sh"
@@ -62,3 +89,26 @@ stage "sanitizer suite" suite --preset asan -j"$jobs" -LE package "$@"
 
 stage "fuzz build" bash -c "cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j$jobs"
 stage "fuzz runs" suite --preset fuzz -j"$jobs" "$@"
+
+# The Debian 13 system made and up to date (see above), then its build, normal suite,
+# package and the package's tests.
+debian13() {
+  local status=0
+  wait "${debian13_jobs[0]}" || status=$?
+  timings+=("$(printf '%-32s %4d s' "debian 13 system (beside)" \
+    $(($(stat -c %Y "$debian13_logs/prepare") - debian13_began)))")
+  cat "$debian13_logs/prepare"
+  if ((status != 0)); then
+    echo "test.sh: the Debian 13 system could not be made or brought up to date" >&2
+    return "$status"
+  fi
+  setpriv --pdeathsig TERM -- "$root/tools/debian13.sh" "$@" >"$debian13_logs/run" 2>&1 &
+  debian13_jobs+=($!)
+  tail -n +1 -f --pid="${debian13_jobs[1]}" "$debian13_logs/run" &
+  debian13_jobs+=($!)
+  wait "${debian13_jobs[1]}" || status=$?
+  wait "${debian13_jobs[2]}" || true
+  count "$debian13_logs/run"
+  return "$status"
+}
+stage "debian 13" debian13 "$@"

@@ -185,8 +185,11 @@ TEST_F(TemplateMenuTest, AboutAndTableWindowsLeaveTheWindowAsItWas) {
         QTest::mouseClick(bar, Qt::LeftButton, {},
                           bar->actionGeometry(form()->N1->menuAction()).center());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form()->N1, 60000));
-        QTest::mouseClick(form()->N1, Qt::LeftButton, {},
-                          form()->N1->actionGeometry(form()->N5).center());
+        // The item by the keyboard: on Qt 6.8's offscreen platform a synthesized press on
+        // the open menu closes it before the item sees it.
+        QTest::keyClick(form()->N1, Qt::Key_Down);
+        ASSERT_EQ(form()->N1->activeAction(), form()->N5);
+        QTest::keyClick(form()->N1, Qt::Key_Return);
     });
     EXPECT_EQ(about, Form5);
     EXPECT_EQ(state(), before);

@@ -12,8 +12,22 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # XWayland listens where every X server does; the folder is the machine's, made as X makes it.
 [[ -d /tmp/.X11-unix ]] || mkdir -m 1777 /tmp/.X11-unix 2>/dev/null || true
 socket=krepiks-wayland
+# weston 10 takes its backend and shell by file name, later versions by name, as --help says.
+# The shell: weston 14's kiosk shell crashes now and then as an XWayland window comes up (8
+# runs in 12 here), its desktop shell does not; under weston 10's desktop shell Krepiks never
+# comes up. The desktop shell comes without its lock screen, start-up fade, panel and
+# on-screen keyboard: with them a window now and then never showed.
+help=$(weston --help 2>&1 || true)
+: >"$dir/weston.ini"
+if [[ $help == *headless-backend.so* ]]; then
+  backend=headless-backend.so shell=kiosk-shell.so
+else
+  backend=headless shell=desktop
+  printf '%s\n' '[shell]' 'locking=false' 'startup-animation=none' 'panel-position=none' \
+    '[input-method]' 'path=' >"$dir/weston.ini"
+fi
 setpriv --pdeathsig TERM -- \
-  weston --backend=headless-backend.so --shell=kiosk-shell.so --xwayland --idle-time=0 \
+  weston --config="$dir/weston.ini" --backend="$backend" --shell="$shell" --xwayland --idle-time=0 \
   --socket="$socket" --log="$dir/weston.log" >/dev/null 2>&1 &
 server=$!
 # weston says which X display its XWayland took once it listens there.
@@ -33,4 +47,11 @@ done
 
 export WAYLAND_DISPLAY=$socket DISPLAY=$display XDG_SESSION_TYPE=wayland LIBGL_ALWAYS_SOFTWARE=1
 unset QT_QPA_PLATFORM XAUTHORITY
-run_command "$@"
+status=0
+"$@" || status=$?
+# A failure may be the compositor's: its log says whether it, or XWayland, went away.
+if ((status != 0)); then
+  echo "weston's log:" >&2
+  cat "$dir/weston.log" >&2 || true
+fi
+exit "$status"
