@@ -99,9 +99,10 @@ void TADOConnection::Open() {
     // An office's Access catalogue is not SQLite's: say what it is and how to bring it over,
     // before SQLite calls it a foreign format.
     if (const JetHeader jet = ReadJetHeaderOf(filePath_); jet.format == JetFormat::Jet4)
-        fail(QStringLiteral("The catalogue '%1' is a Microsoft Access (Jet 4.0) file. Convert it "
-                            "into a new file with \"krepiks-catalogue from-jet bolti.mdb "
-                            "bolti-new.mdb\" and put the new file in its place as bolti.mdb")
+        fail(QStringLiteral("Каталог '%1' — файл Microsoft Access (Jet 4.0). Перенесите его в "
+                            "новый файл командой \"krepiks-catalogue from-jet bolti.mdb "
+                            "bolti-new.mdb\" и положите новый файл на его место под именем "
+                            "bolti.mdb")
                  .arg(filePath_));
     else if (jet.format != JetFormat::NotJet)
         fail(QStringLiteral("Каталог %1")

@@ -99,7 +99,7 @@ TEST(StartupProcess, EachUnusableCatalogueShowsTheApplicationErrorAloneAndEndsWi
              file.write(krepiks::test::WriteJet4(
                  {krepiks::test::JetVariantTable({}), krepiks::test::JetTemplateTable("x")}));
          },
-         "is a Microsoft Access (Jet 4.0) file. Convert it into a new file with "
+         "— файл Microsoft Access (Jet 4.0). Перенесите его в новый файл командой "
          "\"krepiks-catalogue from-jet bolti.mdb bolti-new.mdb\""},
         {"no variant table", [](TestCatalogue& c) { c.exec("drop table \"Размеры\""); },
          "cannot find the input table or query 'Размеры'"},
