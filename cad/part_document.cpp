@@ -86,6 +86,12 @@ double PartDocument::volume() const {
     return v;
 }
 
+double PartDocument::quickVolume() const {
+    if (!quickVolume_)
+        quickVolume_ = QuickVolumeOf(body_);
+    return *quickVolume_;
+}
+
 const MeshData& PartDocument::mesh() const {
     if (meshValid_)
         return mesh_;

@@ -160,6 +160,8 @@ public:
 
     // Volume of the body in cubic model units; 0 without one. Cached per body.
     double volume() const;
+    // The same by plain Gauss integration, as the cut checks it; cached per body.
+    double quickVolume() const;
     // Triangulation of the body, fine enough to look smooth; cached per body.
     const MeshData& mesh() const;
 
@@ -204,6 +206,7 @@ private:
     mutable MeshData mesh_;
     mutable bool meshValid_ = false;
     mutable std::optional<double> volume_;
+    mutable std::optional<double> quickVolume_;
     std::function<void()> observer_;
 };
 

@@ -134,6 +134,7 @@ bool PartDocument::setBody(const TopoDS_Shape& shape) {
     body_ = shape;
     meshValid_ = false;
     volume_.reset();
+    quickVolume_.reset();
     return true;
 }
 
@@ -194,14 +195,15 @@ bool PartDocument::featureRevolveCut(const RevolveParams& params) {
     if (!makeRevolved(params, tool, why))
         return fail(why);
     std::optional<TopoDS_Shape> result;
+    double after = 0;
     why = "вырез не удалось вычесть из тела";
     const bool ok = Guarded([&] {
-        const double before = QuickVolumeOf(body_);
+        const double before = quickVolume();
         result = Cut(body_, tool);
         // A cut that misses the body, or takes all of it, cannot be made.
         if (!result)
             return false;
-        const double after = QuickVolumeOf(*result);
+        after = QuickVolumeOf(*result);
         if (after <= 1e-9 * before)
             why = "вырез удаляет всё тело";
         else if (before - after <= 1e-9 * before)
@@ -212,6 +214,7 @@ bool PartDocument::featureRevolveCut(const RevolveParams& params) {
     });
     if (!ok || !setBody(*result))
         return fail(why);
+    quickVolume_ = after;
     finishFeature(FeatureKind::RevolveCut, base, cutCounter_, revolveInputs(params));
     return true;
 }

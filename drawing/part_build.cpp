@@ -55,7 +55,7 @@ BuiltPart PartOf(const cad::PartDocument& document) {
     }
     const double toMm = 1000 / document.unitsPerMetre();
     // Three figures of the mass need none of the refined integration's digits.
-    part.volume = cad::QuickVolumeOf(document.body()) * toMm * toMm * toMm;
+    part.volume = document.quickVolume() * toMm * toMm * toMm;
     if (toMm == 1) {
         part.solid = document.body();
     } else {

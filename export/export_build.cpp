@@ -48,8 +48,7 @@ Build build(const TBolt& bolt) {
         // The refined integration the CAD window's figure takes would cost as much again as
         // writing the STEP file; the plain one agrees with it to about 1e-12.
         const double perMetre = document->unitsPerMetre();
-        result.volume =
-            cad::QuickVolumeOf(document->body()) / (perMetre * perMetre * perMetre) * 1e9;
+        result.volume = document->quickVolume() / (perMetre * perMetre * perMetre) * 1e9;
     }
     // The document stays with the result; the application goes, so the next build starts
     // a new one, as after Close.
