@@ -1,11 +1,10 @@
 #include "drawing/drawing_command.h"
 
 #include "catalogue/variant_lookup.h"
-#include "drawing/account_name.h"
 #include "drawing/bolt_drawing.h"
 #include "drawing/sheet_file.h"
+#include "drawing/signature.h"
 
-#include <QDate>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
@@ -125,7 +124,7 @@ int RunDrawingCommand(const QStringList& arguments) {
         request.bolt = lookup.bolt;
     }
     request.author = (authorGiven ? author : AccountName()).toStdString();
-    request.date = QDate::currentDate().toString(QStringLiteral("dd.MM.yy")).toStdString();
+    request.date = Today().toStdString();
 
     const BoltDrawing drawing = MakeBoltDrawing(request);
     if (!drawing.error.empty())

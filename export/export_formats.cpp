@@ -1,10 +1,9 @@
 #include "export/export_formats.h"
 
-#include "drawing/account_name.h"
 #include "drawing/bolt_drawing.h"
 #include "drawing/sheet_file.h"
+#include "drawing/signature.h"
 
-#include <QDate>
 #include <QGuiApplication>
 
 namespace krepiks::exporting {
@@ -26,7 +25,7 @@ const drawing::BoltDrawing& drawingOf(const BuiltVariant& built) {
         drawing::DrawingRequest request;
         request.bolt = built.bolt;
         request.author = drawing::AccountName().toStdString();
-        request.date = QDate::currentDate().toString(QStringLiteral("dd.MM.yy")).toStdString();
+        request.date = drawing::Today().toStdString();
         built.drawing = std::make_shared<const drawing::BoltDrawing>(
             drawing::DrawBuiltPart(request, drawing::PartOf(*built.document)));
     }

@@ -1,5 +1,6 @@
-#include "drawing/account_name.h"
+#include "drawing/signature.h"
 
+#include <QDate>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -14,6 +15,10 @@ QString AccountName() {
         return QString::fromLocal8Bit(entry->pw_name);
     }
     return {};
+}
+
+QString Today() {
+    return QDate::currentDate().toString(QStringLiteral("dd.MM.yy"));
 }
 
 } // namespace krepiks::drawing
