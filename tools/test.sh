@@ -2,9 +2,9 @@
 # Installs what is missing, builds, and runs every test on Qt's offscreen platform: the
 # normal build and the Debian package made from it, then the same suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time
-# each; last, all of it but the sanitizers and fuzzing in a Debian 13 system
-# (tools/debian13.sh), whose making and package download run beside the Debian 12 stages.
-# Prints how long each stage took.
+# each; and, beside all of these from the start, all of it but the sanitizers and fuzzing in
+# a Debian 13 system (tools/debian13.sh), whose downloads and test waits leave the cores
+# free often enough. Prints how long each stage took.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -71,9 +71,10 @@ finish() {
 trap finish EXIT
 
 stage "installs" "$root/tools/install-deps.sh"
-# Network-bound: making the Debian 13 system and bringing its packages up to date.
+# The Debian 13 system made and up to date, then its build, normal suite, package and the
+# package's tests; shown in the last stage.
 debian13_began=$(date +%s)
-setpriv --pdeathsig TERM -- "$root/tools/debian13.sh" --prepare >"$debian13_logs/prepare" 2>&1 &
+setpriv --pdeathsig TERM -- "$root/tools/debian13.sh" "$@" >"$debian13_logs/run" 2>&1 &
 debian13_jobs+=($!)
 # Seconds: every C and C++ file as the committed .clang-format lays it out.
 stage "format check" "$root/tools/check-format.sh"
@@ -90,25 +91,14 @@ stage "sanitizer suite" suite --preset asan -j"$jobs" -LE package "$@"
 stage "fuzz build" bash -c "cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j$jobs"
 stage "fuzz runs" suite --preset fuzz -j"$jobs" "$@"
 
-# The Debian 13 system made and up to date (see above), then its build, normal suite,
-# package and the package's tests.
+# Waits for the Debian 13 run started after the installs, then shows what it printed.
 debian13() {
   local status=0
   wait "${debian13_jobs[0]}" || status=$?
-  timings+=("$(printf '%-32s %4d s' "debian 13 system (beside)" \
-    $(($(stat -c %Y "$debian13_logs/prepare") - debian13_began)))")
-  cat "$debian13_logs/prepare"
-  if ((status != 0)); then
-    echo "test.sh: the Debian 13 system could not be made or brought up to date" >&2
-    return "$status"
-  fi
-  setpriv --pdeathsig TERM -- "$root/tools/debian13.sh" "$@" >"$debian13_logs/run" 2>&1 &
-  debian13_jobs+=($!)
-  tail -n +1 -f --pid="${debian13_jobs[1]}" "$debian13_logs/run" &
-  debian13_jobs+=($!)
-  wait "${debian13_jobs[1]}" || status=$?
-  wait "${debian13_jobs[2]}" || true
+  timings+=("$(printf '%-32s %4d s' "debian 13 (beside, all of it)" \
+    $(($(stat -c %Y "$debian13_logs/run") - debian13_began)))")
+  cat "$debian13_logs/run"
   count "$debian13_logs/run"
   return "$status"
 }
-stage "debian 13" debian13 "$@"
+stage "debian 13 (waited for)" debian13
