@@ -28,6 +28,10 @@ trap 'exit 143' TERM INT
 # the reaper would wait for it too.
 run_command() {
   local status=0
+  # What the command's programs leave in the temporary folder (FreeCAD's start page leaves
+  # a folder each time) goes with the script's folder.
+  mkdir "$dir/tmp"
+  export TMPDIR="$dir/tmp"
   if [[ -n $reaper ]]; then
     "$@" {reaper}>&- || status=$?
   else
