@@ -12,7 +12,7 @@ packages=(
   libocct-visualization-dev libocct-ocaf-dev libocct-data-exchange-dev libtbb-dev
   libfontconfig-dev
   libgtest-dev libbenchmark-dev
-  clang clang-format libclang-rt-dev
+  clang clang-format libclang-rt-dev lld
   fonts-dejavu-core fonts-liberation2 dbus dbus-daemon
   xvfb xauth libgl1-mesa-dri libx11-dev
   freecad
