@@ -132,10 +132,8 @@ TEST(Export, TheSampleCatalogueIntoAnEmptyFolderThenAgainWritingNothing) {
         EXPECT_NEAR(BuiltVolume(Record(folder, id)), volume, 1e-6 * volume);
         EXPECT_NEAR(row.at("mass_kg").toDouble(), volume * 7.85e-6, 1e-12);
         // A binary STL: 80 bytes of header, the count, 50 bytes a triangle.
-        const QByteArray stl = [&] {
-            QFile file(dir + "/" + row.at("stl"));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }();
+        QFile stlFile(dir + "/" + row.at("stl"));
+        const QByteArray stl = stlFile.open(QIODevice::ReadOnly) ? stlFile.readAll() : QByteArray();
         ASSERT_GE(stl.size(), 84);
         const quint32 triangles = *reinterpret_cast<const quint32*>(stl.constData() + 80);
         EXPECT_GT(triangles, 100u);
