@@ -76,6 +76,7 @@ if [[ ! -e $system/.krepiks-made ]]; then
   touch "$system.new/.krepiks-made"
   mv "$system.new" "$system"
 fi
+echo "debian13.sh: the system is there ($SECONDS s in)"
 cat >"$system/etc/apt/sources.list" <<EOF
 deb $mirror trixie main
 deb $mirror trixie-updates main
@@ -93,10 +94,13 @@ git -C "$root" ls-files -z --cached --others --exclude-standard |
 
 # Inside: the user's steps, first those that bring the system up to date. The copy is made a
 # repository of its own for the package command, which takes the clone's files from git.
+# shellcheck disable=SC2016
 refresh='
+stamp() { echo "debian13.sh: $1 ($SECONDS s in)"; }
 apt-get update -qq
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq upgrade >/dev/null
 tools/install-deps.sh
+stamp "up to date"
 '
 # shellcheck disable=SC2016
 inside='
@@ -104,10 +108,13 @@ git init -q . && git add -A
 # D-Bus and Qt want the machine id an installed system has.
 [[ -s /etc/machine-id ]] || dbus-uuidgen --ensure=/etc/machine-id
 tools/build.sh
+stamp "built"
 export QT_QPA_PLATFORM=offscreen
 status=0
 dbus-run-session -- ctest --test-dir build --output-on-failure -LE package "$@" || status=$?
+stamp "normal suite run"
 tools/package.sh
+stamp "packaged"
 KREPIKS_DEB=$(ls "$PWD"/build/package/krepiks_*.deb)
 export KREPIKS_DEB
 # The package installs with apt, and goes again so that the next run starts without it.
@@ -115,6 +122,7 @@ DEBIAN_FRONTEND=noninteractive apt-get -y -qq install "$KREPIKS_DEB" >/dev/null
 dpkg-query -W krepiks
 DEBIAN_FRONTEND=noninteractive apt-get -y -qq purge krepiks >/dev/null
 dbus-run-session -- ctest --test-dir build --output-on-failure -L package "$@" || status=$?
+stamp "package tests run"
 exit "$status"
 '
 if $prepare; then
@@ -135,7 +143,7 @@ chmod 755 "$system/run"
 chroot "$system" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   bash -c "$@"
-' debian13 "$system" "set -euo pipefail; cd /root/krepiks; $refresh$inside" debian13 -j"$(nproc)" "$@" || status=$?
+' debian13 "$system" "set -euo pipefail; SECONDS=$SECONDS; cd /root/krepiks; $refresh$inside" debian13 -j"$(nproc)" "$@" || status=$?
 if $prepare; then
   echo "debian13.sh: the system is made and up to date ($SECONDS s)"
 else
