@@ -35,13 +35,14 @@ Handle(Poly_Triangulation)
     for (; from.More() && to.More(); from.Next(), to.Next()) {
         const TopoDS_Edge& keptEdge = TopoDS::Edge(from.Current());
         const TopoDS_Edge& edge = TopoDS::Edge(to.Current());
-        const Handle(Poly_PolygonOnTriangulation)& polygon =
+        const Handle(Poly_PolygonOnTriangulation) polygon =
             BRep_Tool::PolygonOnTriangulation(keptEdge, mesh, location);
         if (polygon.IsNull())
             continue;
         if (BRep_Tool::IsClosed(keptEdge, kept)) {
             // A seam: the face meets it twice, a polygon for each side.
-            const Handle(Poly_PolygonOnTriangulation)& other = BRep_Tool::PolygonOnTriangulation(
+            // Held by value: the reversed edge is a temporary.
+            const Handle(Poly_PolygonOnTriangulation) other = BRep_Tool::PolygonOnTriangulation(
                 TopoDS::Edge(keptEdge.Reversed()), mesh, location);
             const bool forward = keptEdge.Orientation() == TopAbs_FORWARD;
             builder.UpdateEdge(edge, forward ? polygon : other, forward ? other : polygon, own,

@@ -71,7 +71,8 @@ TEST_F(IdleProgram, TheTableWindowLetsGoOfItsCursorWhenClosed) {
     ASSERT_EQ(WriteWithoutWaiting(catalogue.file()), SQLITE_OK);
 
     Form2->show();
-    QApplication::setActiveWindow(Form2);
+    Form2->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form2, 60000));
     TTableQuery* query = Form2->ADOQuery1;
     ASSERT_TRUE(query->canFetchMore()) << "a large table is read as the grid needs it";
     // While it reads, the cursor holds the file: a writer would have to wait.

@@ -10,6 +10,7 @@
 #include "cad/cad_server.h"
 
 #include <QApplication>
+#include <QTest>
 #include <cmath>
 
 using namespace krepiks;
@@ -104,7 +105,8 @@ TEST_F(OddRows, BuildingAVariantWithNoFiniteValueEndsInTheReportOfTheCadError) {
 
 TEST_F(OddRows, TheTableWindowShowsOddRowsAsTheyAre) {
     Form2->show();
-    QApplication::setActiveWindow(Form2);
+    Form2->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form2, 60000));
     TTableQuery* query = Form2->ADOQuery1;
     ASSERT_EQ(query->rowCount(), 15);
     const auto cell = [&](int row, int column) {

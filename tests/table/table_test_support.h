@@ -42,7 +42,13 @@ protected:
     // Opens the window as the menu does, without waiting in a modal loop.
     void open() {
         Form2->show();
-        QApplication::setActiveWindow(Form2);
+        activate();
+    }
+
+    // Brings the window to the front as a click on it would, once shown.
+    void activate() {
+        Form2->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form2, 60000));
     }
 
     TTableQuery* query() const { return Form2->ADOQuery1; }

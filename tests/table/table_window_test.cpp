@@ -141,7 +141,7 @@ TEST_F(TableOpening, CreationUsesOneBlankAndEveryOpeningTheTwoBlankStatement) {
     effects.answerNext(BoxResult::Cancel);
     click("Next");
     click("Delete");
-    QApplication::setActiveWindow(Form2);
+    activate();
     EXPECT_EQ(query()->RecNo(), 1);
     EXPECT_EQ(seen.size(), 1);
 
