@@ -24,13 +24,6 @@ QString StatusOf(CadWindow* window) {
     return status ? status->text() : QString();
 }
 
-QStringList Children(QTreeWidgetItem* item) {
-    QStringList names;
-    for (int i = 0; i < item->childCount(); ++i)
-        names << item->child(i)->text(0);
-    return names;
-}
-
 class FailureMarks : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QTest>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace krepiks::cad::test {
@@ -24,6 +25,13 @@ void Settle() {
     const QPointer<CadWindow> window = FindWindow();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window || !window->refreshPending(); }, 60000));
     QCoreApplication::processEvents();
+}
+
+QStringList Children(QTreeWidgetItem* item) {
+    QStringList names;
+    for (int i = 0; i < item->childCount(); ++i)
+        names << item->child(i)->text(0);
+    return names;
 }
 
 void WindowFixture::SetUp() {

@@ -5,8 +5,11 @@
 #include "cad/cad_window.h"
 #include "support/recording_effects.h"
 
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
+
+class QTreeWidgetItem;
 
 namespace krepiks::cad::test {
 
@@ -14,6 +17,8 @@ namespace krepiks::cad::test {
 CadWindow* FindWindow();
 // Lets posted events run, the window's refresh and deferred deletions among them.
 void Settle();
+// The texts of an item's children in the feature tree.
+QStringList Children(QTreeWidgetItem* item);
 
 class WindowFixture : public ::testing::Test {
 protected:

@@ -32,13 +32,6 @@ namespace {
 
 class Window : public WindowFixture {};
 
-QStringList Children(QTreeWidgetItem* item) {
-    QStringList names;
-    for (int i = 0; i < item->childCount(); ++i)
-        names << item->child(i)->text(0);
-    return names;
-}
-
 } // namespace
 
 TEST_F(Window, VisibleShowsTheDocumentsTheirFeaturesAndTheVolume) {

@@ -11,7 +11,7 @@ namespace {
 
 // The worked example of the drawing: d1 12, d0 10, d2 8, L 60, L2 30, L3 6, b 50, c 45, K 7.5,
 // e 20.
-TBolt ExampleBolt() {
+TBolt WorkedExample() {
     TBolt bolt;
     bolt.d1 = 12, bolt.d0 = 10, bolt.d2 = 8;
     bolt.L = 60, bolt.L2 = 30, bolt.L3 = 6;
@@ -27,7 +27,7 @@ void ExpectPoint(const TPoint2& p, double x, double y) {
 } // namespace
 
 TEST(Geometry, WorkedExampleValueForValue) {
-    TBolt bolt = ExampleBolt();
+    TBolt bolt = WorkedExample();
     DeriveProfile(bolt);
     const auto& p = bolt.Points;
     ExpectPoint(p[0], 0, 0);
@@ -51,7 +51,7 @@ TEST(Geometry, WorkedExampleValueForValue) {
 }
 
 TEST(Geometry, TransitionAngles) {
-    TBolt bolt = ExampleBolt();
+    TBolt bolt = WorkedExample();
     // b = 50 is 45 degrees to the axis: the transition is as long as it is high.
     bolt.d1 = 20, bolt.d0 = 14;
     DeriveProfile(bolt);
@@ -67,7 +67,7 @@ TEST(Geometry, TransitionAngles) {
 }
 
 TEST(Geometry, EqualDiametersMakeCoincidentCorners) {
-    TBolt bolt = ExampleBolt();
+    TBolt bolt = WorkedExample();
     bolt.d1 = bolt.d0 = 10;
     bolt.d2 = 10;
     DeriveProfile(bolt);
@@ -78,7 +78,7 @@ TEST(Geometry, EqualDiametersMakeCoincidentCorners) {
 }
 
 TEST(Geometry, RepeatedDerivationIsIdenticalAndLeavesTheRestZero) {
-    TBolt bolt = ExampleBolt();
+    TBolt bolt = WorkedExample();
     // Leftovers from an earlier use of the record must not survive or accumulate.
     for (auto& point : bolt.Points)
         point = {123.0, -4.0};
@@ -94,7 +94,7 @@ TEST(Geometry, RepeatedDerivationIsIdenticalAndLeavesTheRestZero) {
         EXPECT_EQ(bolt.Points[i].y, 0.0) << i;
     }
     // D, R, a and S do not reach the model.
-    TBolt other = ExampleBolt();
+    TBolt other = WorkedExample();
     other.D = 99, other.R = 7, other.a = 12, other.S = 1;
     DeriveProfile(other);
     for (size_t i = 0; i < 8; ++i) {
