@@ -269,9 +269,8 @@ TEST_F(FreeCadBuild, AFreeCadDocumentAsTheTemplateIsOpenedAsACopyAndItsPlanesSer
 }
 
 TEST_F(FreeCadBuild, WithoutFreeCadTheBuildSaysWhichProgramCouldNotStart) {
-    const auto empty = std::filesystem::temp_directory_path() / "krepiks-no-freecad";
-    std::filesystem::create_directories(empty);
-    setenv("KREPIKS_FREECAD_BIN", empty.c_str(), 1);
+    const freecadtest::Folder empty;
+    setenv("KREPIKS_FREECAD_BIN", (empty / "").c_str(), 1);
     DispatchPtr app;
     const HRESULT created = CoCreateInstance(cadClsid_, nullptr, CLSCTX_LOCAL_SERVER, app.put());
     EXPECT_EQ(created, CO_E_SERVER_EXEC_FAILURE);

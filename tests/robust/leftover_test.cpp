@@ -69,9 +69,16 @@ void ExpectRemoved(const std::string& folder) {
     QDir(path).removeRecursively();
 }
 
+// The holder's own temporary folders: a bus's configuration would be one.
+QStringList HolderFolders() {
+    return QDir::temp().entryList({QStringLiteral("leftover_holder-*")},
+                                  QDir::AllEntries | QDir::NoDotAndDotDot);
+}
+
 } // namespace
 
 TEST(Leftovers, KilledHolderLeavesNoCatalogueServerBusNorFolder) {
+    const QStringList before = HolderFolders();
     QProcess holder;
     holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     holder.start(QStringLiteral(KREPIKS_LEFTOVER_HOLDER));
@@ -88,6 +95,7 @@ TEST(Leftovers, KilledHolderLeavesNoCatalogueServerBusNorFolder) {
     ExpectGone(postmaster, "postmaster");
     ExpectGone(bus, "dbus-daemon");
     ExpectRemoved(report["folder"]);
+    EXPECT_EQ(HolderFolders(), before);
 }
 
 TEST(Leftovers, KilledXvfbScriptLeavesNoXServerNorFolder) {

@@ -12,17 +12,20 @@ namespace krepiks::test {
 bool PrivateBus::start(std::string* error, const std::string& serviceFolder) {
     QStringList arguments{QStringLiteral("--session")};
     if (!serviceFolder.empty()) {
-        QFile config(config_.filePath(QStringLiteral("session.conf")));
-        if (!config_.isValid() || !config.open(QIODevice::WriteOnly)) {
+        config_.emplace();
+        QFile config(config_->filePath(QStringLiteral("session.conf")));
+        if (!config_->isValid() || !config.open(QIODevice::WriteOnly)) {
             if (error)
                 *error = "no folder for the bus's configuration";
             return false;
         }
+        // The socket in that folder too: it goes with the folder, however the daemon ended.
         config.write(
             QByteArray("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
                        "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
                        "busconfig.dtd\">\n<busconfig><type>session</type>"
-                       "<listen>unix:tmpdir=/tmp</listen><servicedir>") +
+                       "<listen>unix:dir=") +
+            config_->path().toHtmlEscaped().toUtf8() + "</listen><servicedir>" +
             QString::fromStdString(serviceFolder).toHtmlEscaped().toUtf8() +
             "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
             "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <optional>
 #include <string>
 
 namespace krepiks::test {
@@ -23,7 +24,8 @@ public:
     qint64 pid() const { return daemon_.processId(); }
 
 private:
-    QTemporaryDir config_;
+    // Made only for a service folder: a process killed outright leaves no folder behind.
+    std::optional<QTemporaryDir> config_;
     QProcess daemon_;
     std::string address_;
 };
